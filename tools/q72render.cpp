@@ -1,0 +1,166 @@
+// q72render: plays a display stream into the LCD model and writes the final
+// screen as a plain PBM or as a PNG the way the window would paint it.
+//
+//   q72render [--stats] [--startup] [--scale N] [--scheme green|blue] STREAM OUT
+#include "app/lcd_view.h"
+#include "app/startup_screen.h"
+#include "lcd/lcd.h"
+#include "link/rx_stream.h"
+
+#include <png.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+static const char usage[] =
+    "usage: q72render [--stats] [--startup] [--scale N] [--scheme green|blue] STREAM OUT";
+
+static unsigned long repaints;
+static void countRepaint() { repaints++; }
+
+[[noreturn]] static void fail(const std::string &message) {
+    std::fprintf(stderr, "q72render: %s\n", message.c_str());
+    std::exit(2);
+}
+
+static bool endsWith(const std::string &s, const char *suffix) {
+    size_t n = std::strlen(suffix);
+    return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
+}
+
+static void playStream(const std::string &path) {
+    FILE *in = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    if (!in)
+        fail("cannot read " + path + ": " + std::strerror(errno));
+    unsigned char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, in)) > 0)
+        for (size_t k = 0; k < n; k++)
+            rx_CallBack(0, buf[k]);
+    bool bad = std::ferror(in);
+    if (in != stdin)
+        std::fclose(in);
+    if (bad)
+        fail("cannot read " + path);
+}
+
+static bool writePbm(FILE *out, const LcdImage image) {
+    std::fputs("P1\n128 64\n", out);
+    for (int y = 0; y < LCD_HEIGHT; y++) {
+        char line[LCD_WIDTH + 1];
+        for (int x = 0; x < LCD_WIDTH; x++)
+            line[x] = image[y][x] ? '1' : '0';
+        line[LCD_WIDTH] = '\n';
+        std::fwrite(line, 1, sizeof line, out);
+    }
+    return !std::ferror(out);
+}
+
+static bool writePng(FILE *out, const LcdImage image, int scale, const Scheme &scheme) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    int width = LCD_WIDTH * scale, height = LCD_HEIGHT * scale;
+    std::vector<png_byte> row(3 * width);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_init_io(png, out);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; y++) {
+        for (int x = 0; x < width; x++) {
+            const Rgb &c = image[y / scale][x / scale] ? scheme.on : scheme.off;
+            png_byte *px = &row[3 * x];
+            px[0] = c.r;
+            px[1] = c.g;
+            px[2] = c.b;
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return !std::ferror(out);
+}
+
+// Writes beside the target and renames, so a failure leaves no partial file.
+static void writeImage(const std::string &path, bool png, int scale, const Scheme &scheme) {
+    LcdImage image;
+    lcd_snapshot(image);
+    std::string tmp = path + ".tmpXXXXXX";
+    int fd = mkstemp(&tmp[0]);
+    if (fd < 0)
+        fail("cannot write " + path + ": " + std::strerror(errno));
+    mode_t mask = umask(0); // mkstemp makes the file private; give it the usual mode
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    FILE *out = fdopen(fd, "wb");
+    bool ok = out && (png ? writePng(out, image, scale, scheme) : writePbm(out, image));
+    ok = (out ? std::fclose(out) == 0 : (close(fd), false)) && ok;
+    if (ok)
+        ok = std::rename(tmp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        int err = errno;
+        std::remove(tmp.c_str());
+        fail("cannot write " + path + ": " + std::strerror(err));
+    }
+}
+
+int main(int argc, char **argv) {
+    bool stats = false, startup = false;
+    int scale = 1;
+    int32_t blkOnGrn = 1;
+    std::vector<std::string> files;
+    for (int k = 1; k < argc; k++) {
+        std::string arg = argv[k];
+        if (arg == "--stats") {
+            stats = true;
+        } else if (arg == "--startup") {
+            startup = true;
+        } else if (arg == "--scale" || arg == "--scheme") {
+            if (k + 1 == argc)
+                fail(arg + " needs a value\n" + usage);
+            std::string value = argv[++k];
+            if (arg == "--scale") {
+                if (value.size() != 1 || value[0] < '1' || value[0] > '4')
+                    fail("--scale must be 1, 2, 3 or 4, not '" + value + "'");
+                scale = value[0] - '0';
+            } else if (value == "green" || value == "blue") {
+                blkOnGrn = value == "green";
+            } else {
+                fail("--scheme must be green or blue, not '" + value + "'");
+            }
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            fail("unknown option '" + arg + "'\n" + usage);
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (files.size() != 2)
+        fail(std::string("expected STREAM and OUT\n") + usage);
+    const std::string &out = files[1];
+    bool png = endsWith(out, ".png");
+    if (!png && !endsWith(out, ".pbm"))
+        fail("OUT must end in .pbm or .png: '" + out + "'");
+
+    rx_set_host({countRepaint, nullptr, nullptr});
+    if (startup)
+        draw_startup_screen();
+    playStream(files[0]);
+    writeImage(out, png, scale, scheme_for(blkOnGrn));
+    if (stats)
+        std::printf("repaints=%lu cursor=%d,%d %s\n", repaints, curX, curY,
+                    bCursorOn ? "on" : "off");
+    return 0;
+}
