@@ -16,7 +16,9 @@ static std::string readFile(const std::string &path) {
     return ss.str();
 }
 
-static std::string dataPath(const std::string &name) { return std::string(Q72_TEST_DATA) + "/" + name; }
+static std::string dataPath(const std::string &name) {
+    return std::string(Q72_TEST_DATA) + "/" + name;
+}
 
 // The map as plain PBM text, the format the expected screens are kept in.
 static std::string mapAsPbm() {
@@ -31,8 +33,8 @@ static std::string mapAsPbm() {
 
 static std::string statsLine() {
     std::ostringstream line;
-    line << "repaints=" << LcdFixture::repaints << " cursor=" << int(curX) << ',' << int(curY) << ' '
-         << (bCursorOn ? "on" : "off") << '\n';
+    line << "repaints=" << LcdFixture::repaints << " cursor=" << int(curX) << ',' << int(curY)
+         << ' ' << (bCursorOn ? "on" : "off") << '\n';
     return line.str();
 }
 
@@ -46,8 +48,8 @@ TEST_P(RecordedStream, EndsOnTheRecordedScreen) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, RecordedStream,
-                         ::testing::Values("s000", "s001", "s002", "s003", "s004", "s005",
-                                           "s006", "s007", "s008", "s009", "s010", "s011"));
+                         ::testing::Values("s000", "s001", "s002", "s003", "s004", "s005", "s006",
+                                           "s007", "s008", "s009", "s010", "s011"));
 
 TEST_F(LcdFixture, StartupScreenMatchesTheRecordedOne) {
     draw_startup_screen();

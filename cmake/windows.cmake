@@ -1,0 +1,15 @@
+# The Windows program, q72display.exe: a GUI-subsystem executable with the
+# portable core linked in, its resources, and the ANSI Windows API.
+enable_language(RC)
+
+file(GLOB WIN_APP_SOURCES CONFIGURE_DEPENDS
+     ${PROJECT_SOURCE_DIR}/src/app/win_*.cpp ${PROJECT_SOURCE_DIR}/src/link/win_*.cpp)
+add_executable(q72display WIN32 ${WIN_APP_SOURCES} ${PROJECT_SOURCE_DIR}/res/q72display.rc)
+target_include_directories(q72display PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/res)
+target_compile_definitions(q72display PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+target_compile_options(q72display PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra>)
+# wWinMain entry; the code itself calls the ...A functions throughout.
+target_link_options(q72display PRIVATE -municode)
+target_link_libraries(q72display PRIVATE q72core comctl32)
+set_source_files_properties(${PROJECT_SOURCE_DIR}/res/q72display.rc PROPERTIES OBJECT_DEPENDS
+  "${PROJECT_SOURCE_DIR}/res/q72display.ico;${PROJECT_SOURCE_DIR}/res/q72display.manifest;${PROJECT_SOURCE_DIR}/res/resource.h")

@@ -1,0 +1,21 @@
+#include "app/win_host.h"
+#include "app/win_main.h"
+#include "link/rx_stream.h"
+
+static SRWLOCK mapLock = SRWLOCK_INIT;
+
+void map_lock() {
+    AcquireSRWLockExclusive(&mapLock);
+}
+void map_unlock() {
+    ReleaseSRWLockExclusive(&mapLock);
+}
+
+// Returns after the window thread has painted, so each command's result is shown.
+static void repaintMainWindow() {
+    RedrawWindow(gHwnd, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
+}
+
+void connect_interpreter() {
+    rx_set_host({repaintMainWindow, map_lock, map_unlock});
+}

@@ -1,0 +1,31 @@
+// The program-wide handles and the main window.
+#pragma once
+#include "app/config.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+enum {
+    TICK_TIMER_ID = 1234,
+    TICK_MS = 100,
+    CMD_APPLY_SETTINGS = 4567, // re-applies position and size after the setup dialog
+};
+
+extern HINSTANCE ghInstance;
+extern HWND gHwnd;
+extern int32_t gXpos, gYpos;                   // where setDisplay places the window
+extern char szModuleFileName[CONFIG_PATH_MAX]; // empty when the path did not fit
+
+static_assert(CONFIG_PATH_MAX >= MAX_PATH, "path buffers hold any MAX_PATH path");
+
+// Registers "T83displClass"; its background follows the colour scheme now in force.
+bool registerMainClass();
+// Creates the main window "Q72display 1.0"; NULL on failure.
+HWND createMainWindow();
+
+LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Places, sizes, raises and shows the window for scale 1..4; any other scale
+// leaves it as it is.
+void setDisplay(HWND hwnd);

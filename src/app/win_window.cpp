@@ -1,0 +1,92 @@
+// The main window: class, creation, message routing, placement and tick.
+#include "app/win_main.h"
+#include "app/lcd_view.h"
+#include "app/startup_screen.h"
+#include "app/win_keys.h"
+#include "app/win_paint.h"
+#include "app/win_setup_dlg.h"
+#include "lcd/lcd.h"
+#include "lcd/status.h"
+#include "link/link.h"
+#include "resource.h"
+
+HWND gHwnd;
+int32_t gXpos, gYpos;
+
+static const char className[] = "T83displClass";
+static const char windowTitle[] = "Q72display 1.0";
+
+static COLORREF colorOf(Rgb c) {
+    return RGB(c.r, c.g, c.b);
+}
+
+bool registerMainClass() {
+    WNDCLASSA wc = {};
+    wc.style = CS_OWNDC | CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = MainWndProc;
+    wc.hInstance = ghInstance;
+    wc.hIcon = LoadIconA(ghInstance, MAKEINTRESOURCEA(IDI_Q72DISPLAY));
+    wc.hCursor = LoadCursorA(NULL, IDC_ARROW);
+    // Chosen once: a later change of scheme keeps this background in the margins.
+    wc.hbrBackground = CreateSolidBrush(colorOf(scheme_for(q72cfg.BlkOnGrn != 0 ? 1 : 0).off));
+    wc.lpszClassName = className;
+    return RegisterClassA(&wc) != 0;
+}
+
+HWND createMainWindow() {
+    return CreateWindowExA(0, className, windowTitle, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0,
+                           0, CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL, ghInstance, NULL);
+}
+
+void setDisplay(HWND hwnd) {
+    Size outer = window_size(q72cfg.scale);
+    if (outer.width == 0) return;
+    SetWindowPos(hwnd, HWND_TOPMOST, gXpos, gYpos, outer.width, outer.height, SWP_SHOWWINDOW);
+}
+
+static void Main_OnInit(HWND hwnd) {
+    gXpos = 50;
+    gYpos = 50;
+    gHwnd = hwnd;
+    gQ72open = 0;
+    lcd_clear_map();
+    curY = 1;
+    curX = 1;
+    setDisplay(hwnd);
+    draw_startup_screen();
+    SetTimer(hwnd, TICK_TIMER_ID, TICK_MS, NULL);
+}
+
+static void Main_OnTimer(HWND hwnd) {
+    if (flash_tick()) RedrawWindow(hwnd, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
+}
+
+static void Main_OnDestroy(HWND hwnd) {
+    runRxThread = 0;
+    KillTimer(hwnd, TICK_TIMER_ID);
+    PostQuitMessage(0);
+}
+
+// Every message handled here answers 1; the key messages never reach the
+// default procedure, so system keys such as Alt+F4 have no effect.
+LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_CREATE: Main_OnInit(hwnd); return 1;
+    case WM_DESTROY: Main_OnDestroy(hwnd); return 1;
+    case WM_PAINT: Main_OnPaint(hwnd); return 1;
+    case WM_KEYDOWN: return Main_OnControlDown(hwnd, wParam) != 0;
+    case WM_KEYUP: return Main_OnControlUp(hwnd, wParam) != 0;
+    case WM_SYSKEYDOWN: Main_OnSysDown(hwnd, wParam); return 1;
+    case WM_SYSKEYUP: Main_OnSysUp(hwnd, wParam); return 1;
+    case WM_CHAR: return 1;
+    case WM_RBUTTONDOWN: openSetupDialog(hwnd); return 1;
+    case WM_TIMER: Main_OnTimer(hwnd); return 1;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case CMD_APPLY_SETTINGS: setDisplay(hwnd); return 1;
+        case IDM_ABOUT: openSetupDialog(hwnd); return 1;
+        }
+        break;
+    }
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}

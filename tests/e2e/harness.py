@@ -1,0 +1,408 @@
+"""End-to-end harness: the Windows program under Wine on a private X display.
+
+One Env per run owns a private Xvfb, a private Wine prefix with a persistent
+wineserver, and one q72probe.exe process that looks at windows from inside
+Wine. Each test launches q72display.exe in a folder of its own (App) with the
+configuration file it wants. Env.close() stops exactly what Env started.
+"""
+
+import os
+import re
+import resource
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+import lcd
+from images import Image
+
+TITLE = "Q72display 1.0"
+CLASS = "T83displClass"
+EXE_NAME = "q72display.exe"
+
+WM_CLOSE = 0x0010
+WM_KEYDOWN = 0x0100
+WM_KEYUP = 0x0101
+WM_CHAR = 0x0102
+WM_SYSKEYDOWN = 0x0104
+WM_SYSKEYUP = 0x0105
+WM_COMMAND = 0x0111
+WM_TIMER = 0x0113
+WM_RBUTTONDOWN = 0x0204
+WS_EX_TOPMOST = 0x0008
+CMD_APPLY_SETTINGS = 4567  # WM_COMMAND: re-apply position and size
+CMD_ABOUT = 6001           # WM_COMMAND: open the setup dialog
+
+
+class HarnessError(Exception):
+    """The harness itself could not do its part (not a failed expectation)."""
+
+
+def wait_until(predicate, timeout, what, interval=0.02):
+    """Polls until predicate() returns a true value and returns that value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out after %.1f s waiting for %s" % (timeout, what))
+        time.sleep(interval)
+
+
+def windows_path(path):
+    """The Wine name of a Unix path (drive Z: is the Unix root)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Xvfb:
+    """A private X server on the first free display number."""
+
+    def __init__(self, log):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+             "-nolisten", "tcp"],
+            pass_fds=[write_end], stdout=log, stderr=log, stdin=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            self.stop()
+            raise HarnessError("Xvfb did not start")
+        self.display = ":" + number
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+class Probe:
+    """q72probe.exe, kept running; one command per line (see q72probe.cpp)."""
+
+    def __init__(self, exe, env, log):
+        self.process = subprocess.Popen(
+            ["wine", exe], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            stderr=log)
+
+    def call(self, command):
+        """Returns (data_lines, value) for 'ok value'; raises on 'err'."""
+        self.process.stdin.write(command.encode("latin-1") + b"\n")
+        self.process.stdin.flush()
+        lines = []
+        while True:
+            raw = self.process.stdout.readline()
+            if not raw:
+                raise HarnessError("q72probe ended during: " + command)
+            text = raw.decode("latin-1").rstrip("\r\n")
+            if text == "ok" or text.startswith("ok "):
+                return lines, text[3:]
+            if text.startswith("err "):
+                raise HarnessError("q72probe %s: %s" % (command, text[4:]))
+            lines.append(text)
+
+    def value(self, command):
+        return self.call(command)[1]
+
+    def numbers(self, command):
+        return [int(word, 0) for word in self.value(command).split()]
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.stdin.close()
+            try:
+                self.process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+class App:
+    """One run of q72display.exe in its own folder."""
+
+    def __init__(self, env, folder, exe_name):
+        self.env = env
+        self.folder = folder
+        self.exe = os.path.join(folder, exe_name)
+        self.process = None
+        self.hwnd = 0
+        self.xid = None
+
+    @property
+    def config_path(self):
+        return os.path.splitext(self.exe)[0] + ".cfg"
+
+    def config_bytes(self):
+        """The configuration file's content, None when there is none."""
+        try:
+            with open(self.config_path, "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return None
+
+    def start(self, max_file_size=None):
+        """Starts the program. With max_file_size, its writes past that many
+        bytes of any file fail (no space, as it were)."""
+        def limit_file_size():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # EFBIG instead of a kill
+            hard = resource.getrlimit(resource.RLIMIT_FSIZE)[1]
+            resource.setrlimit(resource.RLIMIT_FSIZE, (max_file_size, hard))
+        # A window of the previous run may linger for a moment after its
+        # process has ended; it must not be taken for this run's window.
+        wait_until(lambda: not self.env.main_window_present(), 10,
+                   "the previous main window to go")
+        self.process = subprocess.Popen(
+            ["wine", self.exe], cwd=self.folder, env=self.env.wine_env,
+            stdin=subprocess.DEVNULL, stdout=self.env.log, stderr=self.env.log,
+            preexec_fn=None if max_file_size is None else limit_file_size)
+        self.env.apps.append(self)
+        return self
+
+    def find_window(self, title=TITLE):
+        """The handle of the top-level window with `title`, 0 if none (tests run
+        one program at a time)."""
+        return int(self.env.probe.value("find " + title), 0)
+
+    def wait_message_box(self, caption="Error", timeout=10):
+        """Waits for a message box; returns (handle, its message text)."""
+        box = wait_until(lambda: self.find_window(caption), timeout, "message box " + caption)
+        lines, _ = self.env.probe.call("children %d" % box)
+        texts = [line.split("\t", 2) for line in lines]
+        message = [text for ident, cls, text in texts if ident == "65535" and cls == "Static"]
+        return box, message[0] if message else None
+
+    def answer_message_box(self, box, button=1):
+        """Presses a message box button (IDOK by default)."""
+        self.env.probe.call("click %d %d" % (box, button))
+        wait_until(lambda: self.env.probe.value("exists %d" % box) == "0", 5,
+                   "the message box to close")
+
+    def wait_window(self, timeout=20):
+        """Waits for the main window to be on the X display and known to Wine."""
+        def mapped():
+            if self.process.poll() is not None:
+                raise AssertionError("program ended (exit %s) before its window showed"
+                                     % self.process.returncode)
+            found = self.env.main_window_xids()
+            return found[0] if found else None
+        self.xid = wait_until(mapped, timeout, "the main window")
+        self.hwnd = wait_until(self.find_window, 5, "the main window's handle")
+        return self
+
+    def rect(self):
+        return tuple(self.env.probe.numbers("rect %d" % self.hwnd))
+
+    def client(self):
+        """Client area: screen x, y, width, height."""
+        return tuple(self.env.probe.numbers("client %d" % self.hwnd))
+
+    def styles(self):
+        return tuple(self.env.probe.numbers("styles %d" % self.hwnd))
+
+    def send(self, msg, wparam=0, lparam=0):
+        return int(self.env.probe.value("send %d %d %d %d" % (self.hwnd, msg, wparam, lparam)))
+
+    def post(self, msg, wparam=0, lparam=0):
+        self.env.probe.call("post %d %d %d %d" % (self.hwnd, msg, wparam, lparam))
+
+    def capture(self):
+        """The client area as the program drew it."""
+        path = self.env.scratch("capture.ppm")
+        self.env.probe.call("capture %d %s" % (self.hwnd, windows_path(path)))
+        with open(path, "rb") as f:
+            return Image.from_ppm(f.read())
+
+    def screenshot(self):
+        """The client area as the X display shows it."""
+        x, y, width, height = self.client()
+        data = subprocess.run(
+            ["import", "-display", self.env.display, "-depth", "8", "-window", "root",
+             "-crop", "%dx%d+%d+%d" % (width, height, x, y), "+repage", "ppm:-"],
+            check=True, capture_output=True).stdout
+        return Image.from_ppm(data)
+
+    def expect_placement(self, scale):
+        """Scale 1..4: at (50, 50), topmost, with the outer size of the scale;
+        any other scale: where it was created, at (0, 0), not topmost."""
+        left, top, right, bottom = self.rect()
+        topmost = bool(self.styles()[1] & WS_EX_TOPMOST)
+        if scale in lcd.OUTER_SIZES:
+            width, height = lcd.OUTER_SIZES[scale]
+            assert (left, top, right, bottom, topmost) == (50, 50, 50 + width, 50 + height, True), \
+                ("scale %d" % scale, self.rect(), topmost)
+        else:
+            assert (left, top, topmost) == (0, 0, False), ("scale %d" % scale, self.rect(), topmost)
+
+    def expect_lcd(self, pixels, scale, blk_on_grn, start_blk_on_grn=None):
+        """Waits until the client area shows `pixels` (64 rows of 128 0/1 values)
+        at `scale` in the scheme of `blk_on_grn`, over the class background of
+        the scheme in force at start."""
+        if start_blk_on_grn is None:
+            start_blk_on_grn = blk_on_grn
+        _, _, width, height = self.client()
+        bitmap = lcd.render_map(pixels, scale, blk_on_grn)
+        self.wait_image(lcd.client_image(width, height, bitmap, start_blk_on_grn))
+
+    def wait_image(self, expected, timeout=5):
+        """Waits until the client area equals `expected` (the first paint may lag)."""
+        last = [None]
+
+        def matches():
+            last[0] = self.capture()
+            return last[0] == expected
+        try:
+            wait_until(matches, timeout, "the expected client area", interval=0.05)
+        except AssertionError:
+            path = self.env.scratch("mismatch.ppm")
+            last[0].save_ppm(path)
+            raise AssertionError("client area differs: %s (saved %s)"
+                                 % (last[0].difference(expected), path))
+
+    def alive(self):
+        return self.process.poll() is None
+
+    def close(self, timeout=10):
+        """Sends WM_CLOSE and returns the exit code."""
+        self.post(WM_CLOSE)
+        return self.wait_exit(timeout)
+
+    def wait_exit(self, timeout=10):
+        try:
+            return self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("program did not end within %.0f s" % timeout)
+
+    def kill(self):
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+
+class Env:
+    """Everything one e2e run shares: display, prefix, server, probe, builds."""
+
+    def __init__(self, native_build, win_build, keep=False):
+        self.native_build = os.path.abspath(native_build)
+        self.win_build = os.path.abspath(win_build)
+        self.exe = os.path.join(self.win_build, EXE_NAME)
+        self.probe_exe = os.path.join(self.win_build, "tests", "e2e", "helper", "q72probe.exe")
+        self.q72render = os.path.join(self.native_build, "tools", "q72render")
+        for path in (self.exe, self.probe_exe, self.q72render):
+            if not os.path.isfile(path):
+                raise HarnessError("missing build output " + path)
+        self.keep = keep
+        self.root = tempfile.mkdtemp(prefix="q72e2e-")
+        self.renderer = lcd.Renderer(self.q72render, self.root)
+        self.log = open(os.path.join(self.root, "wine.log"), "ab")
+        self.apps = []
+        self.processes = []
+        self.xvfb = None
+        self.server_started = False
+        self.probe = None
+        self.folder_count = 0
+        try:
+            self._start()
+        except BaseException:
+            self.close()
+            raise
+
+    def _start(self):
+        self.xvfb = Xvfb(self.log)
+        self.display = self.xvfb.display
+        self.prefix = os.path.join(self.root, "prefix")
+        env = dict(os.environ)
+        env.update(WINEPREFIX=self.prefix, WINEARCH="win64", WINEDEBUG="-all",
+                   WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=self.display)
+        self.wine_env = env
+        self._run(["wineboot", "-i"], timeout=120)
+        self._run(["wineserver", "-w"], timeout=60)
+        subprocess.Popen(["wineserver", "-p"], env=env, stdout=self.log, stderr=self.log).wait()
+        self.server_started = True
+        # Unmanaged windows: without a window manager every hidden or
+        # destroyed top-level window would otherwise stall its thread 2 s.
+        self._run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
+                   "/t", "REG_SZ", "/d", "N", "/f"], timeout=60)
+        self.probe = Probe(self.probe_exe, env, self.log)
+        self.probe.call("windows")
+
+    def _run(self, argv, timeout):
+        subprocess.run(argv, env=self.wine_env, stdout=self.log, stderr=self.log,
+                       stdin=subprocess.DEVNULL, timeout=timeout, check=True)
+
+    def scratch(self, name):
+        return os.path.join(self.root, name)
+
+    def xdotool(self, *args):
+        result = subprocess.run(["xdotool"] + list(args), env=self.wine_env,
+                                capture_output=True, text=True)
+        return result.stdout.strip()
+
+    def new_folder(self, name=None):
+        self.folder_count += 1
+        folder = os.path.join(self.root, "runs", "%03d" % self.folder_count, name or "q72")
+        os.makedirs(folder)
+        return folder
+
+    def app(self, config=None, folder=None, exe_name=EXE_NAME):
+        """A copy of the program in a fresh folder, with `config` (bytes) as its
+        configuration file if given; not started."""
+        folder = folder or self.new_folder()
+        app = App(self, folder, exe_name)
+        shutil.copyfile(self.exe, app.exe)
+        if config is not None:
+            with open(app.config_path, "wb") as f:
+                f.write(config)
+        return app
+
+    def launch(self, config=None, **kwargs):
+        """Starts a copy of the program and waits for its window."""
+        return self.app(config, **kwargs).start().wait_window()
+
+    def main_window_xids(self):
+        """X windows, mapped, titled like the main window."""
+        return self.xdotool("search", "--onlyvisible", "--name", "^%s$" % re.escape(TITLE)).split()
+
+    def main_window_present(self):
+        return bool(self.main_window_xids()) or int(self.probe.value("find " + TITLE), 0) != 0
+
+    def top_level_windows(self):
+        lines, _ = self.probe.call("windows")
+        return [tuple(line.split("\t", 2)) for line in lines]
+
+    def spawn(self, argv):
+        """Starts another program in the prefix; it is killed at the end of the test."""
+        process = subprocess.Popen(argv, env=self.wine_env, stdin=subprocess.DEVNULL,
+                                   stdout=self.log, stderr=self.log)
+        self.processes.append(process)
+        return process
+
+    def end_test(self):
+        """Ends whatever a test left running."""
+        for app in self.apps:
+            app.kill()
+        for process in self.processes:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+        self.apps = []
+        self.processes = []
+
+    def close(self):
+        self.end_test()
+        if self.probe:
+            self.probe.stop()
+        if self.server_started:
+            subprocess.run(["wineserver", "-k"], env=self.wine_env, stdout=self.log,
+                           stderr=self.log)
+        if self.xvfb:
+            self.xvfb.stop()
+        self.log.close()
+        if not self.keep:
+            shutil.rmtree(self.root, ignore_errors=True)

@@ -1,0 +1,306 @@
+// q72probe: reads and drives the windows of another Win32 process.
+//
+// Reads one command per line on standard input and answers each with zero or
+// more data lines and a last line "ok [values]" or "err reason". Handles and
+// numbers may be written in decimal or 0x-hex; a TEXT argument is the rest of
+// the line. Windows:
+//   find TITLE                 top-level window with that exact title, 0 if none
+//   exists H                   1 while H is a window, else 0
+//   windows                    lines "hwnd<TAB>class<TAB>title" of visible top-level windows
+//   rect H                     outer rectangle: left top right bottom
+//   client H                   client area: screen x y, width height
+//   styles H                   style exstyle
+//   move H X Y W H             SetWindowPos: place and size, z-order kept
+//   classinfo H                class style and class name
+//   menu H                     the window's menu handle, 0 if none
+//   capture H FILE             client area as a binary PPM
+//   post H MSG WPARAM LPARAM   PostMessage
+//   send H MSG WPARAM LPARAM   SendMessage (5 s time-out): its result
+//   text H [ID]                text of the window or of its dialog item ID
+//   children H                 lines "id<TAB>class<TAB>text" of the child windows
+//   click H ID                 posts BM_CLICK to dialog item ID
+//   check H ID                 BM_GETCHECK of dialog item ID
+//   cbsel H ID INDEX           CB_SETCURSEL of dialog item ID: its result
+//   cbitems H ID               lines of the combo box items, then "ok CURSEL"
+// Files:
+//   resource EXE TYPE ID FILE  copies resource TYPE/ID of EXE to FILE, "ok SIZE"
+//   hold FILE                  opens FILE with no sharing and keeps it open: "ok HANDLE"
+//   release HANDLE             closes a handle from hold
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+static char line[4096];
+static char *cursor; // next unread argument in `line`
+
+static char *nextWord() {
+    while (*cursor == ' ')
+        cursor++;
+    if (!*cursor) return nullptr;
+    char *word = cursor;
+    while (*cursor && *cursor != ' ')
+        cursor++;
+    if (*cursor) *cursor++ = 0;
+    return word;
+}
+
+static char *restOfLine() {
+    while (*cursor == ' ')
+        cursor++;
+    return cursor;
+}
+
+static bool nextNumber(unsigned long long &value) {
+    char *word = nextWord(), *end = nullptr;
+    if (!word) return false;
+    value = std::strtoull(word, &end, 0);
+    return *end == 0;
+}
+
+static bool nextWindow(HWND &hwnd) {
+    unsigned long long value;
+    if (!nextNumber(value) || !IsWindow((HWND)(UINT_PTR)value)) return false;
+    hwnd = (HWND)(UINT_PTR)value;
+    return true;
+}
+
+static void ok(const char *format = "", ...) {
+    va_list args;
+    va_start(args, format);
+    std::fputs(*format ? "ok " : "ok", stdout);
+    std::vprintf(format, args);
+    std::fputs("\n", stdout);
+    va_end(args);
+}
+
+static void fail(const char *reason) {
+    std::printf("err %s\n", reason);
+}
+
+// Text of a window in another process; WM_GETTEXT crosses process boundaries.
+static void windowText(HWND hwnd, char *text, int size) {
+    text[0] = 0;
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(hwnd, WM_GETTEXT, size, (LPARAM)text, SMTO_ABORTIFHUNG, 5000, &result);
+    text[size - 1] = 0;
+}
+
+static void printWindowLine(HWND hwnd, bool withId) {
+    char cls[256], text[1024];
+    GetClassNameA(hwnd, cls, sizeof cls);
+    windowText(hwnd, text, sizeof text);
+    if (withId)
+        std::printf("%d\t%s\t%s\n", GetDlgCtrlID(hwnd), cls, text);
+    else
+        std::printf("0x%llx\t%s\t%s\n", (unsigned long long)(UINT_PTR)hwnd, cls, text);
+}
+
+static BOOL CALLBACK listTopLevel(HWND hwnd, LPARAM) {
+    if (IsWindowVisible(hwnd)) printWindowLine(hwnd, false);
+    return TRUE;
+}
+
+static BOOL CALLBACK listChild(HWND hwnd, LPARAM) {
+    printWindowLine(hwnd, true);
+    return TRUE;
+}
+
+static bool writePpm(const char *path, const uint8_t *bgra, int width, int height) {
+    FILE *out = std::fopen(path, "wb");
+    if (!out) return false;
+    std::fprintf(out, "P6\n%d %d\n255\n", width, height);
+    bool good = true;
+    for (int k = 0; k < width * height && good; k++) {
+        const uint8_t *px = bgra + 4 * k;
+        uint8_t rgb[3] = {px[2], px[1], px[0]};
+        good = std::fwrite(rgb, 1, 3, out) == 3;
+    }
+    return std::fclose(out) == 0 && good;
+}
+
+static void capture(HWND hwnd, const char *path) {
+    RECT rc;
+    GetClientRect(hwnd, &rc);
+    int width = rc.right, height = rc.bottom;
+    if (width <= 0 || height <= 0) return fail("empty client area");
+    BITMAPINFO bmi = {};
+    bmi.bmiHeader.biSize = sizeof bmi.bmiHeader;
+    bmi.bmiHeader.biWidth = width;
+    bmi.bmiHeader.biHeight = -height;
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 32;
+    bmi.bmiHeader.biCompression = BI_RGB;
+    void *bits = nullptr;
+    HDC screen = GetDC(hwnd);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP dib = CreateDIBSection(screen, &bmi, DIB_RGB_COLORS, &bits, NULL, 0);
+    bool copied = false;
+    if (mem && dib) {
+        HGDIOBJ previous = SelectObject(mem, dib);
+        copied = BitBlt(mem, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+        GdiFlush();
+        SelectObject(mem, previous);
+    }
+    bool written = copied && writePpm(path, (const uint8_t *)bits, width, height);
+    if (dib) DeleteObject(dib);
+    if (mem) DeleteDC(mem);
+    ReleaseDC(hwnd, screen);
+    if (!written) return fail("capture failed");
+    ok("%d %d", width, height);
+}
+
+static void copyResource(const char *exe, unsigned type, unsigned id, const char *path) {
+    HMODULE module = LoadLibraryExA(exe, NULL, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module) return fail("cannot load module");
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(type));
+    HGLOBAL data = found ? LoadResource(module, found) : NULL;
+    DWORD size = found ? SizeofResource(module, found) : 0;
+    const void *bytes = data ? LockResource(data) : nullptr;
+    FILE *out = bytes ? std::fopen(path, "wb") : nullptr;
+    bool written = out && std::fwrite(bytes, 1, size, out) == size;
+    written = (out && std::fclose(out) == 0) && written;
+    FreeLibrary(module);
+    if (!found) return fail("no such resource");
+    if (!written) return fail("cannot write file");
+    ok("%lu", (unsigned long)size);
+}
+
+static void dialogItem(HWND dlg, unsigned long long id, HWND &item) {
+    item = GetDlgItem(dlg, (int)id);
+}
+
+static void runCommand() {
+    cursor = line;
+    const char *name = nextWord();
+    if (!name) return fail("empty command");
+    HWND hwnd = NULL, item = NULL;
+    unsigned long long a = 0, b = 0, c = 0;
+    char text[4096];
+
+    if (!std::strcmp(name, "find")) {
+        HWND found = FindWindowA(NULL, restOfLine());
+        return ok("0x%llx", (unsigned long long)(UINT_PTR)found);
+    }
+    if (!std::strcmp(name, "exists")) {
+        if (!nextNumber(a)) return fail("usage: exists H");
+        return ok("%d", IsWindow((HWND)(UINT_PTR)a) ? 1 : 0);
+    }
+    if (!std::strcmp(name, "windows")) {
+        EnumWindows(listTopLevel, 0);
+        return ok();
+    }
+    if (!std::strcmp(name, "hold")) {
+        HANDLE file = CreateFileA(restOfLine(), GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                                  OPEN_EXISTING, 0, NULL);
+        if (file == INVALID_HANDLE_VALUE) return fail("cannot open file");
+        return ok("0x%llx", (unsigned long long)(UINT_PTR)file);
+    }
+    if (!std::strcmp(name, "release")) {
+        if (!nextNumber(a) || !CloseHandle((HANDLE)(UINT_PTR)a)) return fail("no such handle");
+        return ok();
+    }
+    if (!std::strcmp(name, "resource")) {
+        char *exe = nextWord();
+        char *path = exe && nextNumber(a) && nextNumber(b) ? nextWord() : nullptr;
+        if (!path) return fail("usage: resource EXE TYPE ID FILE");
+        return copyResource(exe, (unsigned)a, (unsigned)b, path);
+    }
+    if (!nextWindow(hwnd)) return fail("no such window");
+
+    if (!std::strcmp(name, "rect")) {
+        RECT r;
+        GetWindowRect(hwnd, &r);
+        return ok("%ld %ld %ld %ld", r.left, r.top, r.right, r.bottom);
+    }
+    if (!std::strcmp(name, "client")) {
+        RECT r;
+        POINT origin = {0, 0};
+        GetClientRect(hwnd, &r);
+        ClientToScreen(hwnd, &origin);
+        return ok("%ld %ld %ld %ld", origin.x, origin.y, r.right, r.bottom);
+    }
+    if (!std::strcmp(name, "styles"))
+        return ok("0x%lx 0x%lx", (unsigned long)GetWindowLongA(hwnd, GWL_STYLE),
+                  (unsigned long)GetWindowLongA(hwnd, GWL_EXSTYLE));
+    if (!std::strcmp(name, "move")) {
+        unsigned long long d = 0;
+        if (!nextNumber(a) || !nextNumber(b) || !nextNumber(c) || !nextNumber(d))
+            return fail("usage: move H X Y W H");
+        if (!SetWindowPos(hwnd, NULL, (int)a, (int)b, (int)c, (int)d,
+                          SWP_NOZORDER | SWP_NOACTIVATE))
+            return fail("SetWindowPos failed");
+        return ok();
+    }
+    if (!std::strcmp(name, "classinfo")) {
+        char cls[256];
+        GetClassNameA(hwnd, cls, sizeof cls);
+        return ok("0x%lx %s", (unsigned long)GetClassLongA(hwnd, GCL_STYLE), cls);
+    }
+    if (!std::strcmp(name, "menu"))
+        return ok("0x%llx", (unsigned long long)(UINT_PTR)GetMenu(hwnd));
+    if (!std::strcmp(name, "capture")) {
+        char *path = nextWord();
+        return path ? capture(hwnd, path) : fail("usage: capture H FILE");
+    }
+    if (!std::strcmp(name, "post") || !std::strcmp(name, "send")) {
+        if (!nextNumber(a) || !nextNumber(b) || !nextNumber(c))
+            return fail("usage: post|send H MSG WPARAM LPARAM");
+        if (name[0] == 'p')
+            return PostMessageA(hwnd, (UINT)a, (WPARAM)b, (LPARAM)c) ? ok() : fail("post failed");
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutA(hwnd, (UINT)a, (WPARAM)b, (LPARAM)c, SMTO_ABORTIFHUNG, 5000,
+                                 &result))
+            return fail("send failed");
+        return ok("%lld", (long long)result);
+    }
+    if (!std::strcmp(name, "text")) {
+        if (nextNumber(a)) {
+            dialogItem(hwnd, a, item);
+            if (!item) return fail("no such item");
+            hwnd = item;
+        }
+        windowText(hwnd, text, sizeof text);
+        return ok("%s", text);
+    }
+    if (!std::strcmp(name, "children")) {
+        EnumChildWindows(hwnd, listChild, 0);
+        return ok();
+    }
+
+    if (!nextNumber(a)) return fail("missing dialog item id");
+    dialogItem(hwnd, a, item);
+    if (!item) return fail("no such item");
+    if (!std::strcmp(name, "click"))
+        return PostMessageA(item, BM_CLICK, 0, 0) ? ok() : fail("post failed");
+    if (!std::strcmp(name, "check"))
+        return ok("%lld", (long long)SendMessageA(item, BM_GETCHECK, 0, 0));
+    if (!std::strcmp(name, "cbsel")) {
+        if (!nextNumber(b)) return fail("usage: cbsel H ID INDEX");
+        return ok("%lld", (long long)SendMessageA(item, CB_SETCURSEL, (WPARAM)b, 0));
+    }
+    if (!std::strcmp(name, "cbitems")) {
+        LRESULT count = SendMessageA(item, CB_GETCOUNT, 0, 0);
+        for (LRESULT k = 0; k < count; k++) {
+            LRESULT length = SendMessageA(item, CB_GETLBTEXTLEN, k, 0);
+            text[0] = 0;
+            if (length >= 0 && length < (LRESULT)sizeof text)
+                SendMessageA(item, CB_GETLBTEXT, k, (LPARAM)text);
+            std::printf("%s\n", text);
+        }
+        return ok("%lld", (long long)SendMessageA(item, CB_GETCURSEL, 0, 0));
+    }
+    fail("unknown command");
+}
+
+int main() {
+    while (std::fgets(line, sizeof line, stdin)) {
+        line[std::strcspn(line, "\r\n")] = 0;
+        runCommand();
+        std::fflush(stdout);
+    }
+    return 0;
+}

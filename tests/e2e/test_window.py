@@ -1,0 +1,179 @@
+"""The main window: start-up screen, placement, styles, message table, keys
+that must not close it, and the resources compiled into the program."""
+
+import os
+import struct
+import subprocess
+import time
+
+import lcd
+from pe import read_pe
+from harness import (CLASS, CMD_ABOUT, CMD_APPLY_SETTINGS, WM_CHAR, WM_COMMAND, WM_KEYDOWN,
+                     WM_KEYUP, WM_RBUTTONDOWN, WM_SYSKEYDOWN, WM_SYSKEYUP, WM_TIMER,
+                     WS_EX_TOPMOST, wait_until, windows_path)
+
+WINDOW_STYLE = 0x00CA0000  # WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX
+# Those, a sizing border, a maximise box, popup and child: only the first three are set.
+FRAME_BITS = WINDOW_STYLE | 0x00040000 | 0x00010000 | 0x80000000 | 0x40000000
+WM_PAINT = 0x000F
+VK_F4 = 0x73
+ALT_CONTEXT = 1 << 29
+RT_ICON, RT_MENU, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 4, 14, 16, 24
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def test_startup_screen_at_every_scale_and_scheme(env):
+    for blk_on_grn in (1, 0):
+        for scale in (1, 2, 3, 4):
+            app = env.launch(lcd.config(blk_on_grn=blk_on_grn, scale=scale))
+            app.expect_placement(scale)
+            style, _ = app.styles()
+            assert style & FRAME_BITS == WINDOW_STYLE, hex(style)
+
+            # q72render's start-up screen at (0, 0), the class background around it,
+            # both in what the window drew and on the X display.
+            _, _, client_width, client_height = app.client()
+            bitmap = env.renderer.startup_png(scale, blk_on_grn)
+            expected = lcd.client_image(client_width, client_height, bitmap, blk_on_grn)
+            app.wait_image(expected)
+            shot = app.screenshot()
+            assert shot == expected, shot.difference(expected)
+            assert app.close() == 0
+
+
+def test_window_class_and_menu(env):
+    app = env.launch()
+    class_style, name = env.probe.value("classinfo %d" % app.hwnd).split()
+    assert (int(class_style, 0), name) == (0x23, CLASS)
+    assert int(env.probe.value("menu %d" % app.hwnd), 0) == 0, "no menu bar"
+    assert app.close() == 0
+
+
+def test_message_table_answers(env):
+    app = env.launch(lcd.config(scale=2))
+    answers = [
+        (WM_CHAR, ord("a"), 0, 1),
+        (WM_KEYDOWN, 0x41, 0, 1),
+        (WM_KEYUP, 0x41, 0, 1),
+        (WM_SYSKEYDOWN, VK_F4, ALT_CONTEXT, 1),  # Alt+F4 never reaches the default handling
+        (WM_SYSKEYUP, VK_F4, ALT_CONTEXT, 1),
+        (WM_SYSKEYDOWN, 0x12, ALT_CONTEXT, 1),
+        (WM_TIMER, 1234, 0, 1),
+        (WM_TIMER, 99, 0, 1),
+        (WM_PAINT, 0, 0, 1),
+        (WM_RBUTTONDOWN, 0, 0, 1),
+        (WM_COMMAND, CMD_ABOUT, 0, 1),
+        (WM_COMMAND, CMD_APPLY_SETTINGS, 0, 1),
+        (WM_COMMAND, 1, 0, 0),  # any other command goes to the default handling
+    ]
+    for msg, wparam, lparam, answer in answers:
+        assert app.send(msg, wparam, lparam) == answer, (hex(msg), wparam)
+    time.sleep(0.3)
+    assert app.alive() and app.find_window() == app.hwnd
+    assert [w for w in env.top_level_windows() if w[0] != hex(app.hwnd)] == [], \
+        "nothing else opened"
+    assert app.close() == 0
+
+
+def test_apply_settings_restores_place_and_size(env):
+    app = env.launch(lcd.config(scale=3))
+    env.probe.call("move %d 300 200 200 100" % app.hwnd)
+    assert app.rect() == (300, 200, 500, 300)
+    assert app.send(WM_COMMAND, CMD_APPLY_SETTINGS) == 1
+    assert app.rect() == (50, 50, 450, 285)
+    assert app.styles()[1] & WS_EX_TOPMOST
+    assert app.close() == 0
+
+
+def press_alt_f4(env, xid):
+    env.xdotool("windowfocus", "--sync", xid)
+    assert env.xdotool("getwindowfocus") == xid
+    env.xdotool("key", "alt+F4")
+
+
+def test_alt_f4_does_not_close_the_window(env):
+    # The same keys close an ordinary window, so they do arrive.
+    notepad = env.spawn(["wine", "notepad"])
+    xid = wait_until(lambda: env.xdotool("search", "--onlyvisible", "--name", "Notepad"), 20,
+                     "notepad")
+    press_alt_f4(env, xid.split()[0])
+    notepad.wait(timeout=10)
+
+    app = env.launch()
+    press_alt_f4(env, app.xid)
+    time.sleep(0.5)
+    assert app.alive() and app.find_window() == app.hwnd
+    assert app.close() == 0
+
+
+def parse_menu(data):
+    """A MENU template as nested lists of (text, id) and (text, [items])."""
+    assert struct.unpack_from("<HH", data) == (0, 0)
+    pos = 4
+
+    def items():
+        nonlocal pos
+        level = []
+        while True:
+            flags, = struct.unpack_from("<H", data, pos)
+            pos += 2
+            ident = None
+            if not flags & 0x10:
+                ident, = struct.unpack_from("<H", data, pos)
+                pos += 2
+            end = data.index(b"\0\0", pos)
+            while (end - pos) % 2:
+                end = data.index(b"\0\0", end + 1)
+            text = data[pos:end].decode("utf-16-le")
+            pos = end + 2
+            level.append((text, items() if flags & 0x10 else ident))
+            if flags & 0x80:
+                return level
+    return items()
+
+
+def test_resources(env):
+    def resource(kind, ident):
+        path = env.scratch("resource.bin")
+        env.probe.call("resource %s %d %d %s" % (windows_path(env.exe), kind, ident,
+                                                  windows_path(path)))
+        with open(path, "rb") as f:
+            return f.read()
+
+    assert parse_menu(resource(RT_MENU, 2001)) == [
+        ("&Help", [("&About T83display Program", CMD_ABOUT)])]
+
+    # One 128 x 128 image in 256 colours: the committed icon, which the glyph
+    # tool still writes byte for byte.
+    group = resource(RT_GROUP_ICON, 8001)
+    assert struct.unpack_from("<HHH", group) == (0, 1, 1)
+    width, height, colours, _, planes, bits, size, image_id = struct.unpack_from(
+        "<BBBBHHIH", group, 6)
+    assert (width, height, colours, bits) == (128, 128, 0, 8)
+    with open(os.path.join(REPO, "res", "q72display.ico"), "rb") as f:
+        committed = f.read()
+    assert resource(RT_ICON, image_id) == committed[22:]
+    regenerated = env.scratch("q72icon.ico")
+    subprocess.run([os.path.join(env.native_build, "tools", "q72icon"), regenerated], check=True)
+    with open(regenerated, "rb") as f:
+        assert f.read() == committed, "res/q72display.ico is out of date: rerun q72icon"
+
+    version = resource(RT_VERSION, 1)
+    fixed = version.index(struct.pack("<I", 0xFEEF04BD))
+    assert struct.unpack_from("<II", version, fixed + 8) == (0x00010000, 0)
+    assert "Q72display 1.0".encode("utf-16-le") in version
+
+    manifest = resource(RT_MANIFEST, 1).decode("utf-8")
+    assert 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' in " ".join(
+        manifest.split())
+
+
+def test_program_file(env):
+    machine, magic, subsystem, imports = read_pe(env.exe)
+    assert (machine, magic, subsystem) == (0x8664, 0x20B, 2), "64-bit, GUI subsystem"
+    system = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "msvcrt.dll"}
+    assert set(imports) <= system, sorted(set(imports) - system)
+    wide = [name for dll in ("user32.dll", "gdi32.dll") for name in imports.get(dll, [])
+            if name.endswith("W")]
+    assert wide == [], "ANSI forms only"
+    assert "CreateWindowExA" in imports["user32.dll"]
