@@ -22,7 +22,9 @@ static const char usage[] =
     "usage: q72render [--stats] [--startup] [--scale N] [--scheme green|blue] STREAM OUT";
 
 static unsigned long repaints;
-static void countRepaint() { repaints++; }
+static void countRepaint() {
+    repaints++;
+}
 
 [[noreturn]] static void fail(const std::string &message) {
     std::fprintf(stderr, "q72render: %s\n", message.c_str());
@@ -36,18 +38,15 @@ static bool endsWith(const std::string &s, const char *suffix) {
 
 static void playStream(const std::string &path) {
     FILE *in = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-    if (!in)
-        fail("cannot read " + path + ": " + std::strerror(errno));
+    if (!in) fail("cannot read " + path + ": " + std::strerror(errno));
     unsigned char buf[65536];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, in)) > 0)
         for (size_t k = 0; k < n; k++)
             rx_CallBack(0, buf[k]);
     bool bad = std::ferror(in);
-    if (in != stdin)
-        std::fclose(in);
-    if (bad)
-        fail("cannot read " + path);
+    if (in != stdin) std::fclose(in);
+    if (bad) fail("cannot read " + path);
 }
 
 static bool writePbm(FILE *out, const LcdImage image) {
@@ -100,16 +99,14 @@ static void writeImage(const std::string &path, bool png, int scale, const Schem
     lcd_snapshot(image);
     std::string tmp = path + ".tmpXXXXXX";
     int fd = mkstemp(&tmp[0]);
-    if (fd < 0)
-        fail("cannot write " + path + ": " + std::strerror(errno));
+    if (fd < 0) fail("cannot write " + path + ": " + std::strerror(errno));
     mode_t mask = umask(0); // mkstemp makes the file private; give it the usual mode
     umask(mask);
     fchmod(fd, 0666 & ~mask);
     FILE *out = fdopen(fd, "wb");
     bool ok = out && (png ? writePng(out, image, scale, scheme) : writePbm(out, image));
     ok = (out ? std::fclose(out) == 0 : (close(fd), false)) && ok;
-    if (ok)
-        ok = std::rename(tmp.c_str(), path.c_str()) == 0;
+    if (ok) ok = std::rename(tmp.c_str(), path.c_str()) == 0;
     if (!ok) {
         int err = errno;
         std::remove(tmp.c_str());
@@ -129,8 +126,7 @@ int main(int argc, char **argv) {
         } else if (arg == "--startup") {
             startup = true;
         } else if (arg == "--scale" || arg == "--scheme") {
-            if (k + 1 == argc)
-                fail(arg + " needs a value\n" + usage);
+            if (k + 1 == argc) fail(arg + " needs a value\n" + usage);
             std::string value = argv[++k];
             if (arg == "--scale") {
                 if (value.size() != 1 || value[0] < '1' || value[0] > '4')
@@ -147,16 +143,13 @@ int main(int argc, char **argv) {
             files.push_back(arg);
         }
     }
-    if (files.size() != 2)
-        fail(std::string("expected STREAM and OUT\n") + usage);
+    if (files.size() != 2) fail(std::string("expected STREAM and OUT\n") + usage);
     const std::string &out = files[1];
     bool png = endsWith(out, ".png");
-    if (!png && !endsWith(out, ".pbm"))
-        fail("OUT must end in .pbm or .png: '" + out + "'");
+    if (!png && !endsWith(out, ".pbm")) fail("OUT must end in .pbm or .png: '" + out + "'");
 
     rx_set_host({countRepaint, nullptr, nullptr});
-    if (startup)
-        draw_startup_screen();
+    if (startup) draw_startup_screen();
     playStream(files[0]);
     writeImage(out, png, scale, scheme_for(blkOnGrn));
     if (stats)

@@ -1,21 +1,18 @@
 #include "app/lcd_view.h"
 
 Scheme scheme_for(int32_t blkOnGrn) {
-    if (blkOnGrn == 1)
-        return {{0, 0, 0}, {153, 255, 51}};
+    if (blkOnGrn == 1) return {{0, 0, 0}, {153, 255, 51}};
     return {{255, 255, 255}, {20, 20, 140}};
 }
 
 Size bitmap_size(uint8_t scale) {
-    if (scale >= 1 && scale <= 4)
-        return {LCD_WIDTH * scale, LCD_HEIGHT * scale};
+    if (scale >= 1 && scale <= 4) return {LCD_WIDTH * scale, LCD_HEIGHT * scale};
     return {LCD_WIDTH * 4, LCD_HEIGHT * 4};
 }
 
 Size window_size(uint8_t scale) {
     static const Size outer[4] = {{150, 110}, {280, 170}, {400, 235}, {532, 302}};
-    if (scale >= 1 && scale <= 4)
-        return outer[scale - 1];
+    if (scale >= 1 && scale <= 4) return outer[scale - 1];
     return {0, 0};
 }
 

@@ -25,11 +25,12 @@ static constexpr CellCodes blankCells() {
 
 static CellCodes cells = blankCells();
 
-static bool inGrid(int x, int y) { return x >= 1 && x <= LCD_COLS && y >= 1 && y <= LCD_ROWS; }
+static bool inGrid(int x, int y) {
+    return x >= 1 && x <= LCD_COLS && y >= 1 && y <= LCD_ROWS;
+}
 
 void show_char(uint8_t ch) {
-    if (!inGrid(curX, curY))
-        return;
+    if (!inGrid(curX, curY)) return;
     cells.code[curX - 1][curY - 1] = ch;
     int left = 6 * curX - 4;
     int top = 8 * curY - 8;
@@ -45,23 +46,22 @@ void show_char(uint8_t ch) {
 
 void lcd_drawcursor(uint8_t x, uint8_t y, bool on) {
     // Column 22 has a cursor column (pixel 127) but no glyph area.
-    if (x < 1 || x > LCD_COLS + 1 || y < 1 || y > LCD_ROWS)
-        return;
+    if (x < 1 || x > LCD_COLS + 1 || y < 1 || y > LCD_ROWS) return;
     std::memset(&map[6 * x - 5][8 * y - 8], on ? 0 : 1, 8);
 }
 
 // The cursor coordinates are signed bytes; the mark routine takes the byte
 // pattern, so a negative position lands outside 1..22 and is not drawn.
-static void drawMarkAtCursor(bool on) { lcd_drawcursor((uint8_t)curX, (uint8_t)curY, on); }
+static void drawMarkAtCursor(bool on) {
+    lcd_drawcursor((uint8_t)curX, (uint8_t)curY, on);
+}
 
 void lcd_gotoxy(uint8_t x, uint8_t y) {
     drawMarkAtCursor(true);
-    if (y == 0)
-        y = 1;
+    if (y == 0) y = 1;
     curX = (int8_t)x;
     curY = (int8_t)y;
-    if (bCursorOn)
-        drawMarkAtCursor(false);
+    if (bCursorOn) drawMarkAtCursor(false);
 }
 
 void lcd_putc(uint8_t c, uint8_t x, uint8_t y) {

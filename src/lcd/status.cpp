@@ -45,25 +45,35 @@ enum : uint8_t {
 static const uint8_t userGlyph[5] = {0, 5, 6, 9, 10}; // users 1..4; 0 = none
 
 void set_signal(uint8_t level) {
-    if (level <= 11)
-        gSigs = level;
+    if (level <= 11) gSigs = level;
 }
-void set_rxWpm(uint8_t wpm) { gRxWpm = wpm; }
-void set_txWpm(uint8_t wpm) { gTxWpm = wpm; }
-void set_user(uint8_t user) { gUser = user; }
-void update_status(uint8_t newStatus) { gStatus = newStatus; }
+void set_rxWpm(uint8_t wpm) {
+    gRxWpm = wpm;
+}
+void set_txWpm(uint8_t wpm) {
+    gTxWpm = wpm;
+}
+void set_user(uint8_t user) {
+    gUser = user;
+}
+void update_status(uint8_t newStatus) {
+    gStatus = newStatus;
+}
 
 static int drawAltField(const char field[4], uint8_t column) {
-    if (field[0] == 0)
-        return 0;
+    if (field[0] == 0) return 0;
     lcd_gotoxy(column, 1);
     for (int k = 0; k < 4; k++)
         lcd_putch(field[k]);
     return 1;
 }
 
-int updateAltLeft() { return drawAltField(altStatLeft, 1); }
-int updateAltRight() { return drawAltField(altStatRight, 17); }
+int updateAltLeft() {
+    return drawAltField(altStatLeft, 1);
+}
+int updateAltRight() {
+    return drawAltField(altStatRight, 17);
+}
 
 // Five cells: a full block per two levels, a partial one for an odd level;
 // level 11 puts a plus sign in the last cell.
@@ -101,8 +111,7 @@ void showStatusLine() {
     lcd_putch((char)G_BLANK);
     drawSignalMeter(gSigs);
     lcd_putch((char)G_BLANK);
-    if (gUser >= 1 && gUser <= 4)
-        lcd_putch((char)userGlyph[gUser]);
+    if (gUser >= 1 && gUser <= 4) lcd_putch((char)userGlyph[gUser]);
     lcd_putch((char)(gXstatus & 0x80 ? G_SMALL_G : gXstatus & 0x40 ? G_SMALL_D : G_BLANK));
 
     if (status & (ST_ESC | ST_CLL)) {
@@ -114,8 +123,7 @@ void showStatusLine() {
         lcd_putch((char)mode);
         lcd_putch((char)(status & ST_H ? G_H : G_BLANK));
         lcd_putch((char)(status & ST_GREATER ? G_GREATER : G_UNDERSCORE));
-        if (!updateAltRight())
-            printSpeed("TX", gTxWpm);
+        if (!updateAltRight()) printSpeed("TX", gTxWpm);
     }
 
     curX = savedX;
@@ -158,8 +166,7 @@ bool flash_tick() {
     int32_t left = flashTimer.load();
     while (left > 0 && !flashTimer.compare_exchange_weak(left, left - 1)) {
     }
-    if (left != 1)
-        return false;
+    if (left != 1) return false;
     update_status(0);
     return true;
 }

@@ -57,8 +57,12 @@ static void play(benchmark::State &state, const std::string &bytes) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes.size()));
 }
 
-static void BM_RecordedSessions(benchmark::State &state) { play(state, recordedSessions()); }
-static void BM_WorstCase(benchmark::State &state) { play(state, worstCase()); }
+static void BM_RecordedSessions(benchmark::State &state) {
+    play(state, recordedSessions());
+}
+static void BM_WorstCase(benchmark::State &state) {
+    play(state, worstCase());
+}
 
 BENCHMARK(BM_RecordedSessions);
 BENCHMARK(BM_WorstCase);

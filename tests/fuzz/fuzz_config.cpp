@@ -9,8 +9,7 @@
 #include <string>
 
 static void check(bool ok) {
-    if (!ok)
-        std::abort();
+    if (!ok) std::abort();
 }
 
 // The bytes read replace the start of the record's image; the rest keeps its value.

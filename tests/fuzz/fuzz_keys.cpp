@@ -8,8 +8,7 @@
 #include <cstdlib>
 
 static void check(bool ok) {
-    if (!ok)
-        std::abort();
+    if (!ok) std::abort();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

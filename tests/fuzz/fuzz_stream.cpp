@@ -15,17 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (size_t k = 0; k < size; k++) {
         rx_CallBack(0, data[k]);
         // Timer ticks may land between any two bytes.
-        if (data[k] == 0x5A)
-            flash_tick();
+        if (data[k] == 0x5A) flash_tick();
     }
     for (const auto &column : map)
         for (uint8_t pixel : column)
-            if (pixel > 1)
-                std::abort();
+            if (pixel > 1) std::abort();
     uint8_t state = rx_state();
-    if (state > 34 || state == 19 || state == 20)
-        std::abort();
-    if (gSigs > 11 || flashTimer < 0 || flashTimer > FLASH_TICKS)
-        std::abort();
+    if (state > 34 || state == 19 || state == 20) std::abort();
+    if (gSigs > 11 || flashTimer < 0 || flashTimer > FLASH_TICKS) std::abort();
     return 0;
 }
