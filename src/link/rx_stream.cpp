@@ -21,7 +21,9 @@ static uint8_t b1;
 static int eol;
 static char strBuf[24];
 
-uint8_t rx_state() { return rxState; }
+uint8_t rx_state() {
+    return rxState;
+}
 
 void rx_reset() {
     rxState = i = b1 = 0;
@@ -43,12 +45,24 @@ static void pageStart() {
     lcd_gotoxy(1, 1);
     i = 0;
 }
-static void putSpace() { lcd_putch(' '); }
-static void scrollUp4() { lcd_scroll_up(4); }
-static void scrollDown4() { lcd_scroll_down(4); }
-static void scrollUp3() { lcd_scroll_up(3); }
-static void scrollDown3() { lcd_scroll_down(3); }
-static void zeroCount() { i = 0; }
+static void putSpace() {
+    lcd_putch(' ');
+}
+static void scrollUp4() {
+    lcd_scroll_up(4);
+}
+static void scrollDown4() {
+    lcd_scroll_down(4);
+}
+static void scrollUp3() {
+    lcd_scroll_up(3);
+}
+static void scrollDown3() {
+    lcd_scroll_down(3);
+}
+static void zeroCount() {
+    i = 0;
+}
 
 // A command byte received in state 0: what it does at once, the state it
 // enters for its arguments, and whether the command byte itself repaints.
@@ -100,7 +114,9 @@ static Command commandFor(uint8_t byte) {
 }
 
 // Counts one argument byte of a fixed-length command; true when it was the last.
-static bool countArgument(uint8_t total) { return ++i == total; }
+static bool countArgument(uint8_t total) {
+    return ++i == total;
+}
 
 // Acts on one byte in the current state; returns whether it completed a visible change.
 static bool interpret(uint8_t work) {
@@ -109,8 +125,7 @@ static bool interpret(uint8_t work) {
     switch (state) {
     case 0: {
         Command cmd = commandFor(work);
-        if (cmd.action)
-            cmd.action();
+        if (cmd.action) cmd.action();
         rxState = cmd.next;
         return cmd.repaint;
     }
@@ -127,8 +142,7 @@ static bool interpret(uint8_t work) {
         return false;
     case 5:
         lcd_putch((char)work);
-        if (countArgument(21))
-            return true;
+        if (countArgument(21)) return true;
         rxState = 5;
         return false;
     case 6:
@@ -138,25 +152,20 @@ static bool interpret(uint8_t work) {
         rxState = 7;
         return false;
     case 7:
-        if (work == 0)
-            eol = 1;
+        if (work == 0) eol = 1;
         lcd_putch(eol ? ' ' : (char)work);
-        if (countArgument(21))
-            return true;
+        if (countArgument(21)) return true;
         rxState = 7;
         return false;
     case 8:
-        if (work == 0)
-            return true;
+        if (work == 0) return true;
         lcd_putch((char)work);
         rxState = 8;
         return false;
     case 9:
         lcd_putch((char)work);
-        if (countArgument(80))
-            return true;
-        if (i % 20 == 0)
-            lcd_gotoxy(1, (uint8_t)(i / 20 + 1));
+        if (countArgument(80)) return true;
+        if (i % 20 == 0) lcd_gotoxy(1, (uint8_t)(i / 20 + 1));
         rxState = 9;
         return false;
     case 10:
@@ -184,8 +193,7 @@ static bool interpret(uint8_t work) {
             lcd_center_text(b1, strBuf);
             return true;
         }
-        if (i < STRBUF_TEXT)
-            strBuf[i++] = (char)work;
+        if (i < STRBUF_TEXT) strBuf[i++] = (char)work;
         rxState = 23;
         return false;
     case 24:
@@ -204,8 +212,7 @@ static bool interpret(uint8_t work) {
         rxState = 28;
         return false;
     case 28:
-        if (countArgument(7))
-            return false;
+        if (countArgument(7)) return false;
         rxState = 28;
         return false;
     case 29:
@@ -215,8 +222,7 @@ static bool interpret(uint8_t work) {
         return false;
     case 30:
         (b1 == 1 ? altStatLeft : altStatRight)[i] = (char)work;
-        if (countArgument(3))
-            return true;
+        if (countArgument(3)) return true;
         rxState = 30;
         return false;
     case 31:
@@ -232,7 +238,6 @@ unsigned rx_CallBack(int lCmd, int lParam) {
     host.lock();
     bool repaint = interpret((uint8_t)(lParam & 0xFF));
     host.unlock();
-    if (repaint)
-        host.repaint();
+    if (repaint) host.repaint();
     return 0;
 }
