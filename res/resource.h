@@ -4,3 +4,21 @@
 #define IDI_Q72DISPLAY 8001 // program icon: one 128 x 128, 256-colour image
 #define IDM_MAIN 2001       // "&Help" menu; kept in the resources, not attached to the window
 #define IDM_ABOUT 6001      // its one item: opens the setup dialog
+
+// Setup dialog "Q72display 1.0 Setup"
+#define IDD_SETUP 1001
+#define IDC_BLACK_ON_GREEN 4002 // colour scheme radio buttons
+#define IDC_WHITE_ON_BLUE 4003
+#define IDC_SCHEME_FRAME 4004
+#define IDC_SET_COM_PORT 4005 // opens the port dialog
+#define IDC_LINK 4006         // "Open I/F" / "Close I/F"
+#define IDC_SETUP_CANCEL 4007
+#define IDC_SIZE_LIST 4008 // "1X".."4X"
+#define IDC_SIZE_LABEL 4009
+#define IDC_COM_PORT_TEXT 4010 // "Com Port: N"
+#define IDC_DONE 4011
+#define IDC_LINK_STATUS 4012 // "Q72 Linked", "Q72 I/F Closed", failures
+
+// Port dialog "Select Com Port"; its buttons are IDOK and IDCANCEL
+#define IDD_PORT 1002
+#define IDC_PORT_LIST 4001 // one entry "com%d" per port found

@@ -1,4 +1,190 @@
-// The setup dialog is not there yet: opening it does nothing.
+// The setup dialog (colour scheme, display size, COM port, link) and the port
+// dialog it opens.
 #include "app/win_setup_dlg.h"
+#include "app/config.h"
+#include "app/win_config.h"
+#include "app/win_main.h"
+#include "link/link.h"
+#include "resource.h"
 
-void openSetupDialog(HWND) {}
+enum { PORT_COUNT_MAX = 80 }; // COM1..COM80 are probed
+
+static const char *const sizeNames[] = {"1X", "2X", "3X", "4X"};
+
+// Status text for a result of openLink.
+static const char *linkFailureText(int result) {
+    switch (result) {
+    case LINK_OPEN_FAIL: return "Com Open Fail";
+    case LINK_GET_STATE_FAIL: return "Get State Fail";
+    case LINK_SET_STATE_FAIL: return "Set State Fail";
+    default: return "Unknown Fail";
+    }
+}
+
+static void showLinkState(HWND hDlg) {
+    bool open = gQ72open == 1;
+    SetDlgItemTextA(hDlg, IDC_LINK_STATUS, open ? "Q72 Linked" : "Q72 I/F Closed");
+    SetDlgItemTextA(hDlg, IDC_LINK, open ? "Close I/F" : "Open I/F");
+}
+
+static void showComPort(HWND hDlg) {
+    char sbuf[16];
+    if (q72cfg.comPort)
+        wsprintfA(sbuf, "Com Port: %d", q72cfg.comPort);
+    else
+        lstrcpyA(sbuf, "Com Port: ?");
+    SetDlgItemTextA(hDlg, IDC_COM_PORT_TEXT, sbuf);
+}
+
+static void toggleLink(HWND hDlg) {
+    if (gQ72open) {
+        closeLink();
+        showLinkState(hDlg);
+        return;
+    }
+    int result = openLink(q72cfg.comPort);
+    if (result == LINK_OK)
+        showLinkState(hDlg);
+    else
+        SetDlgItemTextA(hDlg, IDC_LINK_STATUS, linkFailureText(result));
+}
+
+// Port dialog state: list position k shows port comArray[k].
+static int comArray[PORT_COUNT_MAX];
+static int portCount, current, selection;
+
+// Whether port n exists: it opens, or it exists but is busy or not answering.
+static bool portPresent(int n) {
+    char szComPort[16];
+    wsprintfA(szComPort, n < 10 ? "COM%d" : "\\\\.\\COM%d", n);
+    HANDLE port =
+        CreateFileA(szComPort, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (port != INVALID_HANDLE_VALUE) {
+        CloseHandle(port);
+        return true;
+    }
+    switch (GetLastError()) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_GEN_FAILURE:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_SEM_TIMEOUT: return true;
+    default: return false;
+    }
+}
+
+static void listPorts(HWND hDlg) {
+    selection = -1;
+    current = 0;
+    portCount = 0;
+    int next = 0;
+    for (int n = 1; n <= PORT_COUNT_MAX; n++) {
+        if (!portPresent(n)) continue;
+        comArray[next++] = n;
+        if (n == q72cfg.comPort) selection = current;
+        current++;
+        portCount++;
+        char name[16];
+        wsprintfA(name, "com%d", n);
+        SendDlgItemMessageA(hDlg, IDC_PORT_LIST, CB_ADDSTRING, 0, (LPARAM)name);
+    }
+    SendDlgItemMessageA(hDlg, IDC_PORT_LIST, CB_SETCURSEL, (WPARAM)selection, 0);
+}
+
+// "OK": the selected port. With ports listed but none selected (the stored
+// port is not present, or text was typed in) the stored port stays.
+static void takeSelectedPort(HWND hDlg) {
+    if (portCount <= 0) {
+        q72cfg.comPort = 0;
+        return;
+    }
+    LRESULT chosen = SendDlgItemMessageA(hDlg, IDC_PORT_LIST, CB_GETCURSEL, 0, 0);
+    if (chosen >= 0 && chosen < portCount) q72cfg.comPort = (uint8_t)comArray[chosen];
+}
+
+static INT_PTR CALLBACK DlgCommSetup(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG: listPorts(hDlg); return 1;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            takeSelectedPort(hDlg);
+            EndDialog(hDlg, 0);
+            return 1;
+        case IDCANCEL: EndDialog(hDlg, 0); return 1;
+        }
+        return 0;
+    case WM_CLOSE: EndDialog(hDlg, 0); return 1;
+    }
+    return 0;
+}
+
+// Setup dialog: the settings as they were when it opened, for "Cancel".
+static uint8_t curCom;
+static int32_t curColor;
+static uint8_t curScale;
+
+static void initSetup(HWND hDlg) {
+    RECT rc;
+    GetWindowRect(gHwnd, &rc);
+    gXpos = rc.left;
+    gYpos = rc.top;
+    curCom = q72cfg.comPort;
+    curColor = q72cfg.BlkOnGrn;
+    curScale = q72cfg.scale;
+    showLinkState(hDlg);
+    showComPort(hDlg);
+    for (const char *name : sizeNames)
+        SendDlgItemMessageA(hDlg, IDC_SIZE_LIST, CB_ADDSTRING, 0, (LPARAM)name);
+    // Scale 0 selects position -1 and scales above 4 a position past the end:
+    // either way nothing is selected.
+    SendDlgItemMessageA(hDlg, IDC_SIZE_LIST, CB_SETCURSEL, (WPARAM)(q72cfg.scale - 1), 0);
+    int checked = q72cfg.BlkOnGrn ? IDC_BLACK_ON_GREEN : IDC_WHITE_ON_BLUE;
+    SendDlgItemMessageA(hDlg, checked, BM_SETCHECK, BST_CHECKED, 0);
+}
+
+static void restoreSettings() {
+    q72cfg.comPort = curCom;
+    q72cfg.BlkOnGrn = curColor;
+    q72cfg.scale = curScale;
+}
+
+static void acceptSettings(HWND hDlg) {
+    q72cfg.BlkOnGrn = SendDlgItemMessageA(hDlg, IDC_BLACK_ON_GREEN, BM_GETCHECK, 0, 0) ? 1 : 0;
+    q72cfg.scale = (uint8_t)(SendDlgItemMessageA(hDlg, IDC_SIZE_LIST, CB_GETCURSEL, 0, 0) + 1);
+    // Only an unchanged scheme with the scale 0 before and after is not saved.
+    bool unchanged = q72cfg.BlkOnGrn == curColor && curScale == 0 && q72cfg.scale == 0;
+    if (!unchanged) {
+        saveConfigFile();
+        SendMessageA(gHwnd, WM_COMMAND, CMD_APPLY_SETTINGS, 0);
+    }
+    EndDialog(hDlg, 1);
+    RedrawWindow(gHwnd, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
+}
+
+// Commands are matched on the whole wParam, so only button clicks count.
+// Esc (command 2) is not handled: it leaves the dialog open.
+static INT_PTR CALLBACK AboutDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM) {
+    switch (uMsg) {
+    case WM_INITDIALOG: initSetup(hDlg); return 1;
+    case WM_COMMAND:
+        switch (wParam) {
+        case IDC_SET_COM_PORT:
+            DialogBoxParamA(ghInstance, MAKEINTRESOURCEA(IDD_PORT), hDlg, DlgCommSetup, 0);
+            showComPort(hDlg);
+            return 1;
+        case IDC_LINK: toggleLink(hDlg); return 1;
+        case IDC_SETUP_CANCEL:
+            restoreSettings();
+            EndDialog(hDlg, 1);
+            return 1;
+        case IDC_DONE: acceptSettings(hDlg); return 1;
+        }
+        return 0;
+    case WM_CLOSE: EndDialog(hDlg, 1); return 1; // a port chosen stays, unsaved
+    }
+    return 0;
+}
+
+void openSetupDialog(HWND owner) {
+    DialogBoxParamA(ghInstance, MAKEINTRESOURCEA(IDD_SETUP), owner, AboutDlgProc, 0);
+}

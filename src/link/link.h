@@ -1,6 +1,50 @@
-// Link flags shared by the window thread and the receive thread.
+// The serial link to the modem: the port, the receive thread and the key
+// transmit. Everything here except rxThread runs on the window thread.
 #pragma once
-#include <atomic>
+#include <windows.h>
 
-extern std::atomic<int> gQ72open;    // 1 while the link is open
+#include <atomic>
+#include <cstdint>
+
+// Results of openComm and openLink.
+enum {
+    LINK_OK = 0,
+    LINK_OPEN_FAIL = -4,      // the port does not exist, is in use, or is number 0
+    LINK_GET_STATE_FAIL = -5, // GetCommState failed
+    LINK_SET_STATE_FAIL = -6, // SetCommState failed
+    LINK_PURGE_FAIL = -10,    // PurgeComm failed
+    LINK_THREAD_FAIL = -11,   // the receive thread could not be started
+};
+
+extern HANDLE hComm; // the open port; NULL while closed, INVALID_HANDLE_VALUE after a failed open
+extern DCB dcb;
+extern COMMTIMEOUTS comTimeOut;
 extern std::atomic<int> runRxThread; // the receive loop runs while nonzero
+extern HANDLE hRxThread;             // the receive thread, NULL when there is none
+extern std::atomic<int> gQ72open;    // 1 while the link is open
+extern char portStr[16];             // name of the port last opened
+
+// Opens port `comPort` at 19200 baud, 8N1, no flow control, for overlapped
+// I/O, and drops what arrived before. Returns LINK_OK or a negative code; on
+// failure no port stays open.
+int openComm(uint8_t comPort);
+
+// Overlapped transfers on hComm. Each returns 1 when exactly the count was
+// transferred, else 0. A read waits for its byte or the port's read time-out;
+// a write gives up after about half a second.
+int readABuffer(void *lpBuf, DWORD dwToRead);
+int writeABuffer(const void *lpBuf, DWORD dwToWrite);
+
+// Hands every received byte to the display stream interpreter until
+// runRxThread is cleared.
+DWORD WINAPI rxThread(LPVOID lpParameter);
+
+// Sends one key code; a code that cannot be sent is dropped.
+void q72_tx(uint8_t ch);
+
+// Opens the port and starts the receive thread. Returns openComm's result,
+// or LINK_THREAD_FAIL (the port is then closed again).
+int openLink(uint8_t comPort);
+
+// Stops the receive thread, waits for it to end, then closes the port.
+void closeLink();

@@ -34,6 +34,13 @@ WM_RBUTTONDOWN = 0x0204
 WS_EX_TOPMOST = 0x0008
 CMD_APPLY_SETTINGS = 4567  # WM_COMMAND: re-apply position and size
 CMD_ABOUT = 6001           # WM_COMMAND: open the setup dialog
+SETUP_TITLE = "Q72display 1.0 Setup"
+PORT_TITLE = "Select Com Port"
+# Setup dialog items
+BLACK_ON_GREEN, WHITE_ON_BLUE, SET_COM_PORT, LINK, CANCEL = 4002, 4003, 4005, 4006, 4007
+SIZE_LIST, COM_PORT_TEXT, DONE, LINK_STATUS = 4008, 4010, 4011, 4012
+# Port dialog items
+OK, PORT_CANCEL, PORT_LIST = 1, 2, 4001
 
 
 class HarnessError(Exception):
@@ -50,6 +57,19 @@ def wait_until(predicate, timeout, what, interval=0.02):
         if time.monotonic() > deadline:
             raise AssertionError("timed out after %.1f s waiting for %s" % (timeout, what))
         time.sleep(interval)
+
+
+def holders_of(path):
+    """Process ids that have the file `path` open."""
+    found = set()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            fds = os.listdir("/proc/%s/fd" % pid)
+            if any(os.readlink("/proc/%s/fd/%s" % (pid, fd)) == path for fd in fds):
+                found.add(int(pid))
+        except OSError:
+            continue  # gone, or not ours to look at
+    return found
 
 
 def windows_path(path):
@@ -122,6 +142,91 @@ class Probe:
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait()
+
+
+class SerialPair:
+    """A null-modem cable made of two ptys joined by socat. The program's end
+    is linked into the prefix as COMn, the other end, `peer`, is where the
+    modem sits. Wine maps the machine's serial devices to the lowest numbers
+    whenever a server starts, so links from 20 up are the safe ones."""
+
+    def __init__(self, env, number):
+        self.device = env.scratch("com%d-program" % number)
+        self.peer = env.scratch("com%d-modem" % number)
+        self.process = subprocess.Popen(
+            ["socat", "-d", "-d", "pty,raw,echo=0,link=" + self.device,
+             "pty,raw,echo=0,link=" + self.peer],
+            stdin=subprocess.DEVNULL, stdout=env.log, stderr=env.log)
+        wait_until(lambda: os.path.exists(self.device) and os.path.exists(self.peer), 10,
+                   "socat's ptys for com%d" % number)
+        self.tty = os.path.realpath(self.device)
+        self.link = os.path.join(env.prefix, "dosdevices", "com%d" % number)
+        os.symlink(self.device, self.link)
+
+    def holders(self):
+        """Processes other than socat that have the program's end open."""
+        return holders_of(self.tty) - {self.process.pid}
+
+    def stty(self):
+        """The line settings of the program's end, as `stty -a` prints them."""
+        return subprocess.run(["stty", "-F", self.device, "-a"], check=True,
+                              capture_output=True, text=True).stdout
+
+    def send(self, data):
+        """Writes bytes from the modem's end."""
+        with open(self.peer, "wb", buffering=0) as f:
+            f.write(data)
+
+    def close(self):
+        if os.path.lexists(self.link):
+            os.unlink(self.link)
+        if self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait()
+
+
+class Dialog:
+    """A dialog of the program, driven through the probe."""
+
+    def __init__(self, app, title, timeout=10):
+        self.app = app
+        self.probe = app.env.probe
+        self.title = title
+        self.hwnd = wait_until(lambda: app.find_window(title), timeout, "dialog " + title)
+        # The window exists before its controls and its WM_INITDIALOG; a sent
+        # message is answered only once the dialog's message loop runs.
+        self.probe.call("send %d 0 0 0" % self.hwnd)
+
+    def text(self, ident):
+        return self.probe.value("text %d %d" % (self.hwnd, ident))
+
+    def click(self, ident):
+        """Posts a click, so that a dialog it opens does not block the probe."""
+        self.probe.call("click %d %d" % (self.hwnd, ident))
+
+    def checked(self, ident):
+        return int(self.probe.value("check %d %d" % (self.hwnd, ident)))
+
+    def items(self, ident):
+        """(entries, selected position) of a combo box."""
+        lines, selected = self.probe.call("cbitems %d %d" % (self.hwnd, ident))
+        return lines, int(selected)
+
+    def select(self, ident, position):
+        self.probe.call("cbsel %d %d %d" % (self.hwnd, ident, position))
+
+    def post(self, msg, wparam=0, lparam=0):
+        self.probe.call("post %d %d %d %d" % (self.hwnd, msg, wparam, lparam))
+
+    def is_open(self):
+        return self.probe.value("exists %d" % self.hwnd) == "1"
+
+    def wait_text(self, ident, text, timeout=10):
+        wait_until(lambda: self.text(ident) == text, timeout,
+                   "%r in item %d of %s" % (text, ident, self.title))
+
+    def wait_closed(self, timeout=10):
+        wait_until(lambda: not self.is_open(), timeout, self.title + " to close")
 
 
 class App:
@@ -240,6 +345,13 @@ class App:
         else:
             assert (left, top, topmost) == (0, 0, False), ("scale %d" % scale, self.rect(), topmost)
 
+    def expect_stream(self, data, scale, blk_on_grn, timeout=10):
+        """Waits until the client area shows the start-up screen followed by
+        the stream `data`, as q72render draws it."""
+        _, _, width, height = self.client()
+        bitmap = self.env.render_stream(data, scale, blk_on_grn)
+        self.wait_image(lcd.client_image(width, height, bitmap, blk_on_grn), timeout)
+
     def expect_lcd(self, pixels, scale, blk_on_grn, start_blk_on_grn=None):
         """Waits until the client area shows `pixels` (64 rows of 128 0/1 values)
         at `scale` in the scheme of `blk_on_grn`, over the class background of
@@ -264,6 +376,11 @@ class App:
             last[0].save_ppm(path)
             raise AssertionError("client area differs: %s (saved %s)"
                                  % (last[0].difference(expected), path))
+
+    def open_setup(self):
+        """Opens the setup dialog (command 6001, as the menu item would)."""
+        self.post(WM_COMMAND, CMD_ABOUT)
+        return Dialog(self, SETUP_TITLE)
 
     def alive(self):
         return self.process.poll() is None
@@ -294,6 +411,7 @@ class Env:
         self.exe = os.path.join(self.win_build, EXE_NAME)
         self.probe_exe = os.path.join(self.win_build, "tests", "e2e", "helper", "q72probe.exe")
         self.q72render = os.path.join(self.native_build, "tools", "q72render")
+        self.q72modem = os.path.join(self.native_build, "tools", "q72modem")
         for path in (self.exe, self.probe_exe, self.q72render):
             if not os.path.isfile(path):
                 raise HarnessError("missing build output " + path)
@@ -303,6 +421,7 @@ class Env:
         self.log = open(os.path.join(self.root, "wine.log"), "ab")
         self.apps = []
         self.processes = []
+        self.serial_pairs = []
         self.xvfb = None
         self.server_started = False
         self.probe = None
@@ -338,6 +457,19 @@ class Env:
 
     def scratch(self, name):
         return os.path.join(self.root, name)
+
+    def render_stream(self, data, scale, blk_on_grn):
+        """q72render's picture of the start-up screen followed by the stream
+        `data`, at scale 1..4 in the scheme of `blk_on_grn`."""
+        stream = self.scratch("stream.bin")
+        out = self.scratch("stream.png")
+        with open(stream, "wb") as f:
+            f.write(data)
+        subprocess.run([self.q72render, "--startup", "--scale", str(scale), "--scheme",
+                        "green" if blk_on_grn == 1 else "blue", stream, out],
+                       check=True, capture_output=True)
+        with open(out, "rb") as f:
+            return Image.from_png(f.read())
 
     def xdotool(self, *args):
         result = subprocess.run(["xdotool"] + list(args), env=self.wine_env,
@@ -383,6 +515,30 @@ class Env:
         self.processes.append(process)
         return process
 
+    def free_port_number(self, numbers):
+        """The first of `numbers` that no COM port of the prefix uses yet."""
+        dosdevices = os.path.join(self.prefix, "dosdevices")
+        return next(n for n in numbers
+                    if not os.path.lexists(os.path.join(dosdevices, "com%d" % n)))
+
+    def serial(self, number):
+        """A null-modem pair with the program's end as COM`number`; removed at
+        the end of the test."""
+        pair = SerialPair(self, number)
+        self.serial_pairs.append(pair)
+        return pair
+
+    def modem(self, pair, streams=(), options=()):
+        """Starts q72modem on the modem's end of `pair`, playing `streams`
+        (files) with `options`; its key log goes to the run's log. Killed at
+        the end of the test."""
+        if not os.path.isfile(self.q72modem):
+            raise HarnessError("missing build output " + self.q72modem)
+        process = subprocess.Popen([self.q72modem] + list(options) + [pair.peer] + list(streams),
+                                   stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log)
+        self.processes.append(process)
+        return process
+
     def end_test(self):
         """Ends whatever a test left running."""
         for app in self.apps:
@@ -391,8 +547,11 @@ class Env:
             if process.poll() is None:
                 process.kill()
                 process.wait()
+        for pair in self.serial_pairs:
+            pair.close()
         self.apps = []
         self.processes = []
+        self.serial_pairs = []
 
     def close(self):
         self.end_test()

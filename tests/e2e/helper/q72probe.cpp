@@ -22,11 +22,16 @@
 //   check H ID                 BM_GETCHECK of dialog item ID
 //   cbsel H ID INDEX           CB_SETCURSEL of dialog item ID: its result
 //   cbitems H ID               lines of the combo box items, then "ok CURSEL"
+//   fill H X Y W H RGB         paints a rectangle of the client area (0xRRGGBB)
+//   threads H                  number of threads of the window's process
+//   watch H                    starts counting those threads in the background
+//   watched                    stops it: "ok MIN MAX SAMPLES"
 // Files:
 //   resource EXE TYPE ID FILE  copies resource TYPE/ID of EXE to FILE, "ok SIZE"
 //   hold FILE                  opens FILE with no sharing and keeps it open: "ok HANDLE"
 //   release HANDLE             closes a handle from hold
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdarg>
 #include <cstdint>
@@ -169,6 +174,58 @@ static void copyResource(const char *exe, unsigned type, unsigned id, const char
     ok("%lu", (unsigned long)size);
 }
 
+static DWORD processOf(HWND hwnd) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    return pid;
+}
+
+// Threads of process `pid`, -1 when no snapshot could be taken.
+static int threadCount(DWORD pid) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == pid) count++;
+    CloseHandle(snapshot);
+    return count;
+}
+
+// Background count of a process's threads, sampled every few milliseconds.
+static struct {
+    HANDLE thread;
+    volatile LONG stop;
+    DWORD pid;
+    int min, max, samples;
+} watch;
+
+static DWORD WINAPI watchThreads(LPVOID) {
+    while (!watch.stop) {
+        int count = threadCount(watch.pid);
+        if (count > 0) {
+            if (watch.samples == 0 || count < watch.min) watch.min = count;
+            if (count > watch.max) watch.max = count;
+            watch.samples++;
+        }
+        Sleep(2);
+    }
+    return 0;
+}
+
+static void fillRect(HWND hwnd, int x, int y, int width, int height, unsigned rgb) {
+    HDC dc = GetDC(hwnd);
+    HBRUSH brush = CreateSolidBrush(RGB(rgb >> 16, (rgb >> 8) & 0xFF, rgb & 0xFF));
+    RECT r = {x, y, x + width, y + height};
+    bool filled = dc && brush && FillRect(dc, &r, brush);
+    GdiFlush();
+    if (brush) DeleteObject(brush);
+    if (dc) ReleaseDC(hwnd, dc);
+    if (!filled) return fail("fill failed");
+    ok();
+}
+
 static void dialogItem(HWND dlg, unsigned long long id, HWND &item) {
     item = GetDlgItem(dlg, (int)id);
 }
@@ -208,6 +265,14 @@ static void runCommand() {
         char *path = exe && nextNumber(a) && nextNumber(b) ? nextWord() : nullptr;
         if (!path) return fail("usage: resource EXE TYPE ID FILE");
         return copyResource(exe, (unsigned)a, (unsigned)b, path);
+    }
+    if (!std::strcmp(name, "watched")) {
+        if (!watch.thread) return fail("not watching");
+        watch.stop = 1;
+        WaitForSingleObject(watch.thread, INFINITE);
+        CloseHandle(watch.thread);
+        watch.thread = NULL;
+        return ok("%d %d %d", watch.min, watch.max, watch.samples);
     }
     if (!nextWindow(hwnd)) return fail("no such window");
 
@@ -266,6 +331,25 @@ static void runCommand() {
         windowText(hwnd, text, sizeof text);
         return ok("%s", text);
     }
+    if (!std::strcmp(name, "fill")) {
+        unsigned long long d = 0, rgb = 0;
+        if (!nextNumber(a) || !nextNumber(b) || !nextNumber(c) || !nextNumber(d) ||
+            !nextNumber(rgb))
+            return fail("usage: fill H X Y W H RGB");
+        return fillRect(hwnd, (int)a, (int)b, (int)c, (int)d, (unsigned)rgb);
+    }
+    if (!std::strcmp(name, "threads")) {
+        int count = threadCount(processOf(hwnd));
+        return count > 0 ? ok("%d", count) : fail("no thread snapshot");
+    }
+    if (!std::strcmp(name, "watch")) {
+        if (watch.thread) return fail("already watching");
+        watch.stop = 0;
+        watch.pid = processOf(hwnd);
+        watch.min = watch.max = watch.samples = 0;
+        watch.thread = CreateThread(NULL, 0, watchThreads, NULL, 0, NULL);
+        return watch.thread ? ok() : fail("cannot start watching");
+    }
     if (!std::strcmp(name, "children")) {
         EnumChildWindows(hwnd, listChild, 0);
         return ok();
@@ -283,12 +367,17 @@ static void runCommand() {
         return ok("%lld", (long long)SendMessageA(item, CB_SETCURSEL, (WPARAM)b, 0));
     }
     if (!std::strcmp(name, "cbitems")) {
+        // The wide form: Wine hands the ANSI form of CB_GETLBTEXT wide text
+        // across processes.
         LRESULT count = SendMessageA(item, CB_GETCOUNT, 0, 0);
         for (LRESULT k = 0; k < count; k++) {
-            LRESULT length = SendMessageA(item, CB_GETLBTEXTLEN, k, 0);
+            wchar_t wide[1024];
+            LRESULT length = SendMessageW(item, CB_GETLBTEXTLEN, k, 0);
             text[0] = 0;
-            if (length >= 0 && length < (LRESULT)sizeof text)
-                SendMessageA(item, CB_GETLBTEXT, k, (LPARAM)text);
+            if (length >= 0 && length < (LRESULT)(sizeof wide / sizeof wide[0])) {
+                SendMessageW(item, CB_GETLBTEXT, k, (LPARAM)wide);
+                WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, NULL, NULL);
+            }
             std::printf("%s\n", text);
         }
         return ok("%lld", (long long)SendMessageA(item, CB_GETCURSEL, 0, 0));

@@ -1,0 +1,175 @@
+// The COM port: opening and configuring it, overlapped transfers, the receive
+// thread and the link's open and close sequences.
+#include "link/link.h"
+#include "link/rx_stream.h"
+
+HANDLE hComm;
+DCB dcb;
+COMMTIMEOUTS comTimeOut;
+std::atomic<int> runRxThread;
+HANDLE hRxThread;
+std::atomic<int> gQ72open;
+char portStr[16];
+
+enum : DWORD {
+    READ_TIMEOUT_MS = 250,  // an idle receive thread checks runRxThread this often
+    WRITE_LIMIT_MS = 500,   // longest a key code may hold up the window thread
+    SETTLE_MS = 400,        // the port settles before what arrived so far is dropped
+    FAILURE_PAUSE_MS = 100, // between reads that fail at once
+    CANCEL_RETRY_MS = 20,   // while stopping the receive thread
+};
+
+// Receive buffer; every read fills only its first byte, so each byte is
+// interpreted as soon as it arrives.
+static uint8_t rbuf[256];
+
+static void closePort() {
+    CloseHandle(hComm);
+    hComm = INVALID_HANDLE_VALUE;
+}
+
+static int configurePort() {
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(hComm, &dcb)) return LINK_GET_STATE_FAIL;
+    dcb.BaudRate = CBR_19200;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.Parity = NOPARITY;
+    dcb.ByteSize = 8;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fNull = FALSE; // null bytes are display data
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    if (!SetCommState(hComm, &dcb)) return LINK_SET_STATE_FAIL;
+
+    // A one-byte read ends with the byte or after READ_TIMEOUT_MS with none; a
+    // write ends after WRITE_LIMIT_MS even when the driver holds it back.
+    comTimeOut = {};
+    comTimeOut.ReadTotalTimeoutConstant = READ_TIMEOUT_MS;
+    comTimeOut.WriteTotalTimeoutConstant = WRITE_LIMIT_MS;
+    SetCommTimeouts(hComm, &comTimeOut);
+
+    Sleep(SETTLE_MS);
+    if (!PurgeComm(hComm, PURGE_RXCLEAR)) return LINK_PURGE_FAIL;
+    return LINK_OK;
+}
+
+int openComm(uint8_t comPort) {
+    // Ports from 10 up exist only under their device path.
+    wsprintfA(portStr, comPort < 10 ? "COM%d" : "\\\\.\\COM%d", comPort);
+    hComm = CreateFileA(portStr, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                        FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hComm == INVALID_HANDLE_VALUE) return LINK_OPEN_FAIL;
+    int result = configurePort();
+    // A port left open here would make every later attempt fail.
+    if (result != LINK_OK) closePort();
+    return result;
+}
+
+// One overlapped transfer on hComm with an event of its own. A transfer still
+// pending after waitMs is cancelled. Returns ERROR_SUCCESS when it completed,
+// with `done` bytes, else the error.
+static DWORD transfer(bool write, void *buf, DWORD count, DWORD waitMs, DWORD &done) {
+    done = 0;
+    OVERLAPPED ov = {};
+    ov.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (!ov.hEvent) return GetLastError();
+    BOOL finished =
+        write ? WriteFile(hComm, buf, count, NULL, &ov) : ReadFile(hComm, buf, count, NULL, &ov);
+    DWORD error = finished ? ERROR_SUCCESS : GetLastError();
+    if (error == ERROR_IO_PENDING) {
+        if (WaitForSingleObject(ov.hEvent, waitMs) != WAIT_OBJECT_0) CancelIoEx(hComm, &ov);
+        error = ERROR_SUCCESS;
+    }
+    // Waits only for a cancelled transfer to be wound up.
+    if (error == ERROR_SUCCESS && !GetOverlappedResult(hComm, &ov, &done, TRUE))
+        error = GetLastError();
+    CloseHandle(ov.hEvent);
+    return error;
+}
+
+// Both also set the last error: ERROR_TIMEOUT when the transfer ended short,
+// which is how Windows reports a read time-out (Wine fails it with
+// ERROR_TIMEOUT itself).
+static int exactTransfer(bool write, void *buf, DWORD count, DWORD waitMs) {
+    DWORD done = 0;
+    DWORD error = transfer(write, buf, count, waitMs, done);
+    if (error == ERROR_SUCCESS && done != count) error = ERROR_TIMEOUT;
+    SetLastError(error);
+    return error == ERROR_SUCCESS;
+}
+
+int readABuffer(void *lpBuf, DWORD dwToRead) {
+    return exactTransfer(false, lpBuf, dwToRead, INFINITE);
+}
+
+int writeABuffer(const void *lpBuf, DWORD dwToWrite) {
+    return exactTransfer(true, const_cast<void *>(lpBuf), dwToWrite, WRITE_LIMIT_MS);
+}
+
+// A read that fails at once (the device has gone: Wine answers every read
+// with error 109) is not retried in a busy loop. The pause ends early when
+// the link is being closed.
+static void pauseAfterFailure() {
+    for (DWORD waited = 0; waited < FAILURE_PAUSE_MS && runRxThread; waited += 10)
+        Sleep(10);
+}
+
+DWORD WINAPI rxThread(LPVOID) {
+    while (runRxThread) {
+        if (readABuffer(rbuf, 1))
+            rx_CallBack(0, rbuf[0]);
+        else if (GetLastError() != ERROR_TIMEOUT)
+            pauseAfterFailure(); // also after a cancel (995, 676 under Wine): ends at once
+    }
+    return 0;
+}
+
+void q72_tx(uint8_t ch) {
+    uint8_t txBuf[1] = {ch};
+    writeABuffer(txBuf, 1);
+}
+
+// Ends the receive thread: clears the flag, cancels its pending read and
+// waits until it has ended. The thread may be inside its repaint request,
+// which waits for this (the window) thread to paint, so sent messages are
+// served while waiting. The cancel is repeated because a read started just
+// after the flag was cleared would otherwise run to its time-out.
+static void stopRxThread() {
+    runRxThread = 0;
+    if (!hRxThread) return;
+    for (;;) {
+        CancelIoEx(hComm, NULL); // the read ends with 995 (676 under Wine)
+        DWORD woken =
+            MsgWaitForMultipleObjects(1, &hRxThread, FALSE, CANCEL_RETRY_MS, QS_SENDMESSAGE);
+        if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED) break;
+        MSG msg;
+        PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    CloseHandle(hRxThread);
+    hRxThread = NULL;
+}
+
+int openLink(uint8_t comPort) {
+    int result = openComm(comPort);
+    if (result != LINK_OK) return result;
+    // Set before the thread starts, so that a close right after the open
+    // cannot be undone by the thread.
+    runRxThread = 1;
+    hRxThread = CreateThread(NULL, 0, rxThread, NULL, 0, NULL);
+    if (!hRxThread) {
+        runRxThread = 0;
+        closePort();
+        return LINK_THREAD_FAIL;
+    }
+    gQ72open = 1;
+    return LINK_OK;
+}
+
+void closeLink() {
+    stopRxThread();
+    if (hComm != NULL && hComm != INVALID_HANDLE_VALUE) CloseHandle(hComm);
+    hComm = NULL;
+    gQ72open = 0;
+}
