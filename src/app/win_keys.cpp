@@ -1,16 +1,38 @@
-// Key messages: nothing is sent yet; every key is taken as handled, so none
-// reaches the default window procedure.
+// Key messages: Shift and Ctrl are read at message time, the core translates,
+// and a nonzero key code goes to the modem while the link is open. The
+// translation runs whether or not the link is open, so the chord flag keeps
+// following Shift and Ctrl.
 #include "app/win_keys.h"
+#include "link/keymap.h"
+#include "link/link.h"
 
-int Main_OnControlDown(HWND, WPARAM) {
+static bool isDown(int vk) {
+    return (GetKeyState(vk) & 0x8000) != 0;
+}
+
+static void send(uint8_t code) {
+    if (code != 0 && gQ72open == 1)
+        q72_tx(code);
+}
+
+int Main_OnControlDown(HWND, WPARAM wParam) {
+    KeyResult r = key_down(wParam, isDown(VK_SHIFT), isDown(VK_CONTROL));
+    send(r.code);
+    return r.process;
+}
+
+int Main_OnControlUp(HWND, WPARAM wParam) {
+    KeyResult r = key_up(wParam);
+    send(r.code);
+    return r.process;
+}
+
+int Main_OnSysDown(HWND, WPARAM wParam) {
+    send(sys_key_down(wParam, isDown(VK_SHIFT)));
     return 1;
 }
-int Main_OnControlUp(HWND, WPARAM) {
-    return 1;
-}
-int Main_OnSysDown(HWND, WPARAM) {
-    return 1;
-}
+
+// System key-ups, Alt's included, send nothing.
 int Main_OnSysUp(HWND, WPARAM) {
     return 1;
 }
