@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Builds everything, then runs q72display.exe under Wine against the simulated
+# modem's demo session over a virtual null-modem cable:
+#
+#   q72modem --demo  <->  socat pty pair  <->  COM21 of a private Wine prefix
+#
+# With a display ($DISPLAY) the window opens there: right-click it and press
+# "Open I/F". Without one, everything runs on a private Xvfb: the script opens
+# the link itself and saves a screenshot. Ctrl+C or closing the window stops
+# everything the script started. Work files live in out/demo/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+jobs=$(nproc)
+cmake -S . -B build >/dev/null
+cmake --build build -j"$jobs" --target q72modem
+cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
+cmake --build build-win -j"$jobs" --target q72display q72probe
+
+run=$PWD/out/demo
+mkdir -p "$run"
+export WINEPREFIX=$run/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+port=21
+pids=()
+
+cleanup() {
+    trap - EXIT INT TERM
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wineserver -k 2>/dev/null || true
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+headless=0
+if [ -z "${DISPLAY:-}" ]; then
+    headless=1
+    exec {fd}<> <(:)
+    Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp >"$run/xvfb.log" 2>&1 &
+    pids+=($!)
+    read -r -t 10 -u "$fd" number
+    export DISPLAY=:$number
+fi
+
+if [ ! -d "$WINEPREFIX" ]; then
+    echo "demo: creating the Wine prefix (once, about 15 s)"
+    wineboot -i >"$run/wine.log" 2>&1
+fi
+wineserver -p >>"$run/wine.log" 2>&1
+# Wine renumbers low COM links whenever its server starts; let it do so before
+# linking the cable as COM21, which it leaves alone.
+wine cmd /c exit 0 >>"$run/wine.log" 2>&1
+if [ "$headless" = 1 ]; then
+    # Without a window manager, Wine must draw its own window frames.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$run/wine.log" 2>&1
+else
+    wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >>"$run/wine.log" 2>&1 || true
+fi
+
+rm -f "$run/cable-pc" "$run/cable-modem"
+socat pty,raw,echo=0,link="$run/cable-pc" pty,raw,echo=0,link="$run/cable-modem" 2>"$run/socat.log" &
+pids+=($!)
+for _ in $(seq 100); do [ -e "$run/cable-pc" ] && [ -e "$run/cable-modem" ] && break; sleep 0.05; done
+ln -sfn "$run/cable-pc" "$WINEPREFIX/dosdevices/com$port"
+
+build/tools/q72modem --demo --log "$run/keys.log" "$run/cable-modem" &
+pids+=($!)
+
+cp build-win/q72display.exe "$run/"
+if [ ! -e "$run/q72display.cfg" ]; then
+    # COM21, black on green, 2X
+    printf '\x15\0\0\0\x01\0\0\0\x02\0\0\0' >"$run/q72display.cfg"
+fi
+wine "$run/q72display.exe" >>"$run/wine.log" 2>&1 &
+app=$!
+pids+=($app)
+
+if [ "$headless" = 0 ]; then
+    echo "demo: Q72display runs on $DISPLAY with the simulated modem on COM$port."
+    echo "demo: right-click the window and press \"Open I/F\"; keys you type go to"
+    echo "demo: the modem (logged in $run/keys.log). Ctrl+C or close the window to stop."
+    wait "$app" || true
+    exit 0
+fi
+
+# Headless: open the link through the setup dialog, driven by the test probe.
+coproc PROBE { wine build-win/tests/e2e/helper/q72probe.exe 2>>"$run/wine.log"; }
+pids+=($PROBE_PID)
+probe() { # prints the value of the probe's "ok VALUE" answer
+    echo "$*" >&"${PROBE[1]}"
+    local reply
+    while IFS= read -r -t 20 -u "${PROBE[0]}" reply; do
+        reply=${reply%$'\r'}
+        case $reply in ok*) echo "${reply#ok }"; return 0 ;; err*) echo "demo: probe: $reply" >&2; return 1 ;; esac
+    done
+    return 1
+}
+poll() { # poll TIMEOUT COMMAND...: until the probe's value is not 0
+    local end=$((SECONDS + $1)) value; shift
+    while [ $SECONDS -lt $end ]; do
+        value=$(probe "$@") && [ $((value)) -ne 0 ] && { echo "$value"; return 0; }
+        sleep 0.1
+    done
+    echo "demo: timed out waiting for: $*" >&2
+    return 1
+}
+main=$(poll 20 find Q72display 1.0)
+probe post "$main" 0x111 6001 0 >/dev/null        # WM_COMMAND: open the setup dialog
+setup=$(poll 10 find Q72display 1.0 Setup)
+probe send "$setup" 0 0 0 >/dev/null               # returns once the dialog is up
+probe click "$setup" 4006 >/dev/null               # "Open I/F"
+for _ in $(seq 50); do [ "$(probe text "$setup" 4012)" = "Q72 Linked" ] && break; sleep 0.1; done
+echo "demo: link: $(probe text "$setup" 4012)"
+probe click "$setup" 4011 >/dev/null               # "Done"
+sleep 8
+shot=$run/screenshot.png
+probe capture "$main" "$(winepath -w "$run/screenshot.ppm")" >/dev/null
+convert "$run/screenshot.ppm" "$shot" && rm -f "$run/screenshot.ppm"
+echo "demo: no display, so the demo ran on a private Xvfb; screenshot: $shot"

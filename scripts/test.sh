@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test:
+#   1. the native build: unit tests (GoogleTest) and tool tests, under CTest;
+#   2. the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer;
+#   3. each fuzz target for a bounded time (FUZZ_SECONDS, default 60);
+#   4. the Windows program, cross-built and tested end to end under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+jobs=$(nproc)
+
+echo "== native build and tests"
+cmake -S . -B build >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== unit tests under ASan and UBSan"
+cmake -S . -B build-asan -DQ72_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build-asan -j"$jobs" --target unit_tests
+build-asan/tests/unit/unit_tests --gtest_brief=1
+
+echo "== fuzzing"
+bash scripts/fuzz.sh "${FUZZ_SECONDS:-60}" stream config keys
+
+echo "== the Windows program under Wine"
+cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
+cmake --build build-win -j"$jobs"
+python3 tests/e2e/run.py --native-build build --win-build build-win
