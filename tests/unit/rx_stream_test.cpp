@@ -326,13 +326,7 @@ TEST_F(Stream, DisplayTestReplacesTheScreen) {
         feed(bytes({0x8C, r}, letters(21)));
     repaints = 0;
     feed({0x9F});
-    Screen expected;
-    paintGlyph(expected, 1, 1, '1');
-    paintGlyph(expected, 20, 1, '2');
-    paintGlyph(expected, 1, 4, '3');
-    paintGlyph(expected, 20, 4, '4');
-    paintText(expected, 5, 2, "Display Test");
-    paintText(expected, 7, 3, "A B C D");
+    Screen expected = displayTestPattern();
     EXPECT_TRUE(ScreenIs(expected));
     EXPECT_EQ(repaints, 1);
 }

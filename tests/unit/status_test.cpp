@@ -224,13 +224,7 @@ TEST_F(DisplayTest, ShowsExactlyItsSixItems) {
         lcd_cursor_mode(on);
         lcd_clear_all();
         displayTest();
-        Screen expected;
-        paintGlyph(expected, 1, 1, '1');
-        paintGlyph(expected, 20, 1, '2');
-        paintGlyph(expected, 1, 4, '3');
-        paintGlyph(expected, 20, 4, '4');
-        paintText(expected, 5, 2, "Display Test");
-        paintText(expected, 7, 3, "A B C D");
+        Screen expected = displayTestPattern();
         // With the cursor on, each centred line keeps the mark its move drew.
         paintMark(expected, 5, 2, on);
         paintMark(expected, 7, 3, on);

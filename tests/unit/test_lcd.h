@@ -94,6 +94,18 @@ inline void paintMark(Screen &s, int n, int r, bool set) {
         s.px[6 * n - 5][8 * r - 8 + j] = set;
 }
 
+// The six items of the display test pattern, marks aside.
+inline Screen displayTestPattern() {
+    Screen s;
+    paintGlyph(s, 1, 1, '1');
+    paintGlyph(s, 20, 1, '2');
+    paintGlyph(s, 1, 4, '3');
+    paintGlyph(s, 20, 4, '4');
+    paintText(s, 5, 2, "Display Test");
+    paintText(s, 7, 3, "A B C D");
+    return s;
+}
+
 // The glyph area of cell (n, r) read back from the map, encoded like the glyph table.
 inline std::array<uint8_t, 5> cellBits(int n, int r) {
     std::array<uint8_t, 5> bits{};
