@@ -31,6 +31,21 @@ int loadConfigFile() {
     return 1;
 }
 
+// Whether the file may be replaced: it is missing, or it is neither marked
+// read-only nor closed to writing. Windows refuses to replace such a file, but
+// Wine renames over it as Linux does, so both are asked first.
+static bool replaceable(const char *path) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (attributes & FILE_ATTRIBUTE_READONLY) return false;
+    HANDLE file =
+        CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
 int saveConfigFile() {
     char temp[CONFIG_PATH_MAX];
     if (!szConfigName[0]) return 0;
@@ -50,8 +65,9 @@ int saveConfigFile() {
         showError("Save State Failed.");
         return 0;
     }
-    // Fails on a read-only or locked file, which then stays as it is.
-    if (!MoveFileExA(temp, szConfigName, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    // A read-only or locked file stays as it is.
+    if (!replaceable(szConfigName) ||
+        !MoveFileExA(temp, szConfigName, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DeleteFileA(temp);
         return 0;
     }
