@@ -4,9 +4,13 @@ One Env per run owns a private Xvfb, a private Wine prefix with a persistent
 wineserver, and one q72probe.exe process that looks at windows from inside
 Wine. Each test launches q72display.exe in a folder of its own (App) with the
 configuration file it wants. Env.close() stops exactly what Env started.
+Env.unprivileged() gives a second prefix on the same display whose Wine
+processes run as an ordinary user, for what root's rights would hide.
 """
 
+import contextlib
 import os
+import pwd
 import re
 import resource
 import shutil
@@ -72,6 +76,13 @@ def holders_of(path):
     return found
 
 
+def cpu_seconds(pid):
+    """User plus system CPU time a process has used so far, in seconds."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
 def windows_path(path):
     """The Wine name of a Unix path (drive Z: is the Unix root)."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
@@ -107,10 +118,10 @@ class Xvfb:
 class Probe:
     """q72probe.exe, kept running; one command per line (see q72probe.cpp)."""
 
-    def __init__(self, exe, env, log):
+    def __init__(self, exe, env, log, **as_user):
         self.process = subprocess.Popen(
             ["wine", exe], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-            stderr=log)
+            stderr=log, **as_user)
 
     def call(self, command):
         """Returns (data_lines, value) for 'ok value'; raises on 'err'."""
@@ -151,17 +162,40 @@ class SerialPair:
     whenever a server starts, so links from 20 up are the safe ones."""
 
     def __init__(self, env, number):
+        self.env = env
+        self.number = number
         self.device = env.scratch("com%d-program" % number)
         self.peer = env.scratch("com%d-modem" % number)
+        self._connect()
+        self.link = os.path.join(env.prefix, "dosdevices", "com%d" % number)
+        os.symlink(self.device, self.link)
+
+    def _connect(self):
         self.process = subprocess.Popen(
             ["socat", "-d", "-d", "pty,raw,echo=0,link=" + self.device,
              "pty,raw,echo=0,link=" + self.peer],
-            stdin=subprocess.DEVNULL, stdout=env.log, stderr=env.log)
+            stdin=subprocess.DEVNULL, stdout=self.env.log, stderr=self.env.log)
         wait_until(lambda: os.path.exists(self.device) and os.path.exists(self.peer), 10,
-                   "socat's ptys for com%d" % number)
+                   "socat's ptys for com%d" % self.number)
         self.tty = os.path.realpath(self.device)
-        self.link = os.path.join(env.prefix, "dosdevices", "com%d" % number)
-        os.symlink(self.device, self.link)
+
+    def pull(self):
+        """Pulls the cable: socat is killed, its ptys go, and the links to them
+        stay behind pointing nowhere, like the name of an unplugged adapter."""
+        self.process.kill()
+        self.process.wait()
+
+    def replug(self):
+        """The device comes back under the same names (a new pair of ptys)."""
+        self._connect()
+
+    def stop_reading(self):
+        """The far end stops taking bytes: socat is stopped, so what the
+        program writes piles up in its pty until writes stay pending."""
+        self.process.send_signal(signal.SIGSTOP)
+
+    def resume_reading(self):
+        self.process.send_signal(signal.SIGCONT)
 
     def holders(self):
         """Processes other than socat that have the program's end open."""
@@ -181,6 +215,7 @@ class SerialPair:
         if os.path.lexists(self.link):
             os.unlink(self.link)
         if self.process.poll() is None:
+            self.process.send_signal(signal.SIGCONT)  # a stopped socat ends only once resumed
             self.process.terminate()
             self.process.wait()
 
@@ -266,7 +301,7 @@ class App:
         self.process = subprocess.Popen(
             ["wine", self.exe], cwd=self.folder, env=self.env.wine_env,
             stdin=subprocess.DEVNULL, stdout=self.env.log, stderr=self.env.log,
-            preexec_fn=None if max_file_size is None else limit_file_size)
+            preexec_fn=None if max_file_size is None else limit_file_size, **self.env.as_user)
         self.env.apps.append(self)
         return self
 
@@ -416,6 +451,7 @@ class Env:
             if not os.path.isfile(path):
                 raise HarnessError("missing build output " + path)
         self.keep = keep
+        self.as_user = {}  # Popen arguments that run Wine as another user
         self.root = tempfile.mkdtemp(prefix="q72e2e-")
         self.renderer = lcd.Renderer(self.q72render, self.root)
         self.log = open(os.path.join(self.root, "wine.log"), "ab")
@@ -440,20 +476,25 @@ class Env:
         env.update(WINEPREFIX=self.prefix, WINEARCH="win64", WINEDEBUG="-all",
                    WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=self.display)
         self.wine_env = env
+        self._start_prefix()
+
+    def _start_prefix(self):
+        """Builds the prefix, starts its server and the probe."""
         self._run(["wineboot", "-i"], timeout=120)
         self._run(["wineserver", "-w"], timeout=60)
-        subprocess.Popen(["wineserver", "-p"], env=env, stdout=self.log, stderr=self.log).wait()
+        subprocess.Popen(["wineserver", "-p"], env=self.wine_env, stdout=self.log,
+                         stderr=self.log, **self.as_user).wait()
         self.server_started = True
         # Unmanaged windows: without a window manager every hidden or
         # destroyed top-level window would otherwise stall its thread 2 s.
         self._run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
                    "/t", "REG_SZ", "/d", "N", "/f"], timeout=60)
-        self.probe = Probe(self.probe_exe, env, self.log)
+        self.probe = Probe(self.probe_exe, self.wine_env, self.log, **self.as_user)
         self.probe.call("windows")
 
     def _run(self, argv, timeout):
         subprocess.run(argv, env=self.wine_env, stdout=self.log, stderr=self.log,
-                       stdin=subprocess.DEVNULL, timeout=timeout, check=True)
+                       stdin=subprocess.DEVNULL, timeout=timeout, check=True, **self.as_user)
 
     def scratch(self, name):
         return os.path.join(self.root, name)
@@ -504,6 +545,21 @@ class Env:
     def main_window_present(self):
         return bool(self.main_window_xids()) or int(self.probe.value("find " + TITLE), 0) != 0
 
+    def wineserver_pid(self):
+        """The prefix's wineserver, which works in the programs' stead for every
+        request they make (its folder is named after the prefix's device and inode)."""
+        info = os.stat(self.prefix)
+        folder = "server-%x-%x" % (info.st_dev, info.st_ino)
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/comm" % pid) as f:
+                    is_server = f.read().startswith("wineserver")
+                if is_server and os.path.basename(os.readlink("/proc/%s/cwd" % pid)) == folder:
+                    return int(pid)
+            except OSError:
+                continue
+        raise HarnessError("no wineserver for " + self.prefix)
+
     def top_level_windows(self):
         lines, _ = self.probe.call("windows")
         return [tuple(line.split("\t", 2)) for line in lines]
@@ -511,7 +567,7 @@ class Env:
     def spawn(self, argv):
         """Starts another program in the prefix; it is killed at the end of the test."""
         process = subprocess.Popen(argv, env=self.wine_env, stdin=subprocess.DEVNULL,
-                                   stdout=self.log, stderr=self.log)
+                                   stdout=self.log, stderr=self.log, **self.as_user)
         self.processes.append(process)
         return process
 
@@ -553,15 +609,109 @@ class Env:
         self.processes = []
         self.serial_pairs = []
 
-    def close(self):
+    @contextlib.contextmanager
+    def unprivileged(self, user="nobody"):
+        """An Env whose programs run without root's rights, so that file
+        permissions hold under Wine as on Windows (as root every write is
+        allowed): this one when not run as root, else a UserEnv for `user`."""
+        if os.geteuid() != 0:
+            yield self
+            return
+        other = UserEnv(self, user)
+        try:
+            yield other
+        finally:
+            other.close()
+
+    def _stop_prefix(self):
+        """Ends what runs in the prefix: the tests' programs, the probe, the
+        server, and removes the server's socket folder, which it leaves behind."""
         self.end_test()
         if self.probe:
             self.probe.stop()
-        if self.server_started:
-            subprocess.run(["wineserver", "-k"], env=self.wine_env, stdout=self.log,
-                           stderr=self.log)
+        if not self.server_started:
+            return
+        try:
+            server_folder = os.readlink("/proc/%d/cwd" % self.wineserver_pid())
+        except (OSError, HarnessError):
+            server_folder = None
+        subprocess.run(["wineserver", "-k"], env=self.wine_env, stdout=self.log,
+                       stderr=self.log, **self.as_user)
+        if server_folder:
+            shutil.rmtree(server_folder, ignore_errors=True)
+            try:
+                os.rmdir(os.path.dirname(server_folder))  # only once no other server uses it
+            except OSError:
+                pass
+
+    def close(self):
+        self._stop_prefix()
         if self.xvfb:
             self.xvfb.stop()
         self.log.close()
+        if not self.keep:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+
+class UserEnv(Env):
+    """A second prefix with its own server and probe, on the display of
+    `parent`, whose Wine processes all run as `user` (its primary group, no
+    other groups). Its folder, prefix and the copies of the programs belong to
+    that user; the tools that run natively still run as root."""
+
+    def __init__(self, parent, user):
+        account = pwd.getpwnam(user)
+        self.uid, self.gid = account.pw_uid, account.pw_gid
+        self.native_build, self.win_build = parent.native_build, parent.win_build
+        self.q72render, self.q72modem = parent.q72render, parent.q72modem
+        self.keep = parent.keep
+        self.as_user = dict(user=self.uid, group=self.gid, extra_groups=[])
+        self.root = tempfile.mkdtemp(prefix="q72e2e-%s-" % user)
+        os.chown(self.root, self.uid, self.gid)
+        self.renderer = parent.renderer
+        self.log = parent.log
+        self.apps, self.processes, self.serial_pairs = [], [], []
+        self.xvfb = None  # the parent's
+        self.server_started = False
+        self.probe = None
+        self.folder_count = 0
+        self.display = parent.display
+        self.prefix = os.path.join(self.root, "prefix")
+        # The build folders need not be readable by the user: copies are.
+        programs = os.path.join(self.root, "programs")
+        os.mkdir(programs)
+        self.exe = os.path.join(programs, EXE_NAME)
+        self.probe_exe = os.path.join(programs, os.path.basename(parent.probe_exe))
+        for source, copy in ((parent.exe, self.exe), (parent.probe_exe, self.probe_exe)):
+            shutil.copyfile(source, copy)
+        self.wine_env = dict(parent.wine_env, WINEPREFIX=self.prefix, HOME=self.root,
+                             USER=user, LOGNAME=user)
+        try:
+            self._start_prefix()
+        except BaseException:
+            self.close()
+            raise
+
+    def _give(self, path):
+        os.chown(path, self.uid, self.gid)
+
+    def new_folder(self, name=None):
+        """A folder of the user's, as are the folders above it up to the root."""
+        folder = super().new_folder(name)
+        path = folder
+        while path != self.root:
+            self._give(path)
+            path = os.path.dirname(path)
+        return folder
+
+    def app(self, config=None, folder=None, exe_name=EXE_NAME):
+        app = super().app(config, folder, exe_name)
+        self._give(app.exe)
+        if config is not None:
+            self._give(app.config_path)
+        return app
+
+    def close(self):
+        self._stop_prefix()
         if not self.keep:
             shutil.rmtree(self.root, ignore_errors=True)

@@ -26,12 +26,20 @@
 //   threads H                  number of threads of the window's process
 //   watch H                    starts counting those threads in the background
 //   watched                    stops it: "ok MIN MAX SAMPLES"
+//   handles H                  number of open handles of the window's process
+//   ping H                     one WM_NULL round trip (5 s time-out): "ok MICROSECONDS"
+//   pingwatch H INTERVAL_MS    starts timing WM_NULL round trips in the background
+//   pinged                     stops it: "ok MAX_US MEAN_US COUNT UNANSWERED"
+//   invalidate H               invalidates the whole client area (a repaint is due)
+//   press H ID N               sends BM_CLICK to dialog item ID N times, each answered
+//                              before the next (10 s time-out each): "ok MIN_US MAX_US"
 // Files:
 //   resource EXE TYPE ID FILE  copies resource TYPE/ID of EXE to FILE, "ok SIZE"
 //   hold FILE                  opens FILE with no sharing and keeps it open: "ok HANDLE"
 //   release HANDLE             closes a handle from hold
 #include <windows.h>
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include <cstdarg>
 #include <cstdint>
@@ -214,6 +222,92 @@ static DWORD WINAPI watchThreads(LPVOID) {
     return 0;
 }
 
+// Open handles of process `pid`, -1 when they cannot be counted. Counted in
+// the system's handle table: Wine answers GetProcessHandleCount with 0.
+static long handleCount(DWORD pid) {
+    typedef LONG(NTAPI * QuerySystem)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+    QuerySystem query = (QuerySystem)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"),
+                                                            "NtQuerySystemInformation");
+    if (!query) return -1;
+    const LONG infoLengthMismatch = (LONG)0xC0000004;
+    long count = -1;
+    for (ULONG size = 1 << 20; size <= (1u << 28) && count < 0; size *= 2) {
+        auto *table = (SYSTEM_HANDLE_INFORMATION *)std::malloc(size);
+        if (!table) break;
+        ULONG needed = 0;
+        LONG status = query(SystemHandleInformation, table, size, &needed);
+        if (status == 0) {
+            count = 0;
+            for (ULONG k = 0; k < table->Count; k++)
+                if (table->Handle[k].OwnerPid == pid) count++;
+        }
+        std::free(table);
+        if (status != 0 && status != infoLengthMismatch) break;
+    }
+    return count;
+}
+
+static long long microsecondsSince(const LARGE_INTEGER &start) {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return (now.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart;
+}
+
+// Time of one message round trip to the window's thread, -1 without an answer.
+static long long pingOnce(HWND hwnd) {
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result)) return -1;
+    return microsecondsSince(start);
+}
+
+// Background round trips: the longest, their sum and count, and those unanswered.
+static struct {
+    HANDLE thread;
+    volatile LONG stop;
+    HWND hwnd;
+    DWORD interval;
+    long long max, total;
+    int count, unanswered;
+} pings;
+
+static DWORD WINAPI watchPings(LPVOID) {
+    while (!pings.stop) {
+        long long took = pingOnce(pings.hwnd);
+        if (took < 0) {
+            pings.unanswered++;
+        } else {
+            if (took > pings.max) pings.max = took;
+            pings.total += took;
+            pings.count++;
+        }
+        Sleep(pings.interval);
+    }
+    return 0;
+}
+
+// Clicks a button synchronously N times; the dialog handles each click before
+// SendMessage returns.
+static void press(HWND item, unsigned long long times) {
+    long long fastest = -1, slowest = 0;
+    for (unsigned long long k = 0; k < times; k++) {
+        LARGE_INTEGER start;
+        QueryPerformanceCounter(&start);
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutA(item, BM_CLICK, 0, 0, SMTO_NORMAL, 10000, &result)) {
+            char reason[64];
+            std::snprintf(reason, sizeof reason, "no answer to press %llu", k + 1);
+            return fail(reason);
+        }
+        long long took = microsecondsSince(start);
+        if (fastest < 0 || took < fastest) fastest = took;
+        if (took > slowest) slowest = took;
+    }
+    ok("%lld %lld", fastest, slowest);
+}
+
 static void fillRect(HWND hwnd, int x, int y, int width, int height, unsigned rgb) {
     HDC dc = GetDC(hwnd);
     HBRUSH brush = CreateSolidBrush(RGB(rgb >> 16, (rgb >> 8) & 0xFF, rgb & 0xFF));
@@ -273,6 +367,15 @@ static void runCommand() {
         CloseHandle(watch.thread);
         watch.thread = NULL;
         return ok("%d %d %d", watch.min, watch.max, watch.samples);
+    }
+    if (!std::strcmp(name, "pinged")) {
+        if (!pings.thread) return fail("not pinging");
+        pings.stop = 1;
+        WaitForSingleObject(pings.thread, INFINITE);
+        CloseHandle(pings.thread);
+        pings.thread = NULL;
+        return ok("%lld %lld %d %d", pings.max, pings.count ? pings.total / pings.count : 0,
+                  pings.count, pings.unanswered);
     }
     if (!nextWindow(hwnd)) return fail("no such window");
 
@@ -350,6 +453,27 @@ static void runCommand() {
         watch.thread = CreateThread(NULL, 0, watchThreads, NULL, 0, NULL);
         return watch.thread ? ok() : fail("cannot start watching");
     }
+    if (!std::strcmp(name, "handles")) {
+        long count = handleCount(processOf(hwnd));
+        return count >= 0 ? ok("%ld", count) : fail("no handle count");
+    }
+    if (!std::strcmp(name, "ping")) {
+        long long took = pingOnce(hwnd);
+        return took >= 0 ? ok("%lld", took) : fail("no answer within 5 s");
+    }
+    if (!std::strcmp(name, "pingwatch")) {
+        if (pings.thread) return fail("already pinging");
+        if (!nextNumber(a)) return fail("usage: pingwatch H INTERVAL_MS");
+        pings.stop = 0;
+        pings.hwnd = hwnd;
+        pings.interval = (DWORD)a;
+        pings.max = pings.total = 0;
+        pings.count = pings.unanswered = 0;
+        pings.thread = CreateThread(NULL, 0, watchPings, NULL, 0, NULL);
+        return pings.thread ? ok() : fail("cannot start pinging");
+    }
+    if (!std::strcmp(name, "invalidate"))
+        return InvalidateRect(hwnd, NULL, FALSE) ? ok() : fail("InvalidateRect failed");
     if (!std::strcmp(name, "children")) {
         EnumChildWindows(hwnd, listChild, 0);
         return ok();
@@ -362,6 +486,10 @@ static void runCommand() {
         return PostMessageA(item, BM_CLICK, 0, 0) ? ok() : fail("post failed");
     if (!std::strcmp(name, "check"))
         return ok("%lld", (long long)SendMessageA(item, BM_GETCHECK, 0, 0));
+    if (!std::strcmp(name, "press")) {
+        if (!nextNumber(b)) return fail("usage: press H ID N");
+        return press(item, b);
+    }
     if (!std::strcmp(name, "cbsel")) {
         if (!nextNumber(b)) return fail("usage: cbsel H ID INDEX");
         return ok("%lld", (long long)SendMessageA(item, CB_SETCURSEL, (WPARAM)b, 0));

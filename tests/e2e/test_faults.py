@@ -1,0 +1,304 @@
+"""Faults from outside: the cable pulled while the modem streams, a modem that
+stops reading while keys are typed, the link closed and opened a hundred
+times at full speed, and configuration files that are odd, read-only or in a
+read-only folder. The measured figures are printed with each test."""
+
+import os
+import random
+import time
+
+import lcd
+from harness import (BLACK_ON_GREEN, DONE, LINK, LINK_STATUS, WHITE_ON_BLUE, WM_CLOSE,
+                     WM_KEYDOWN, HarnessError, cpu_seconds, wait_until)
+from test_config import expect_settings
+from test_link import DATA, FINAL_SCREEN, close_link, open_link, threads
+
+KEY_A, KEY_Z = 0x41, 0x5A  # virtual keys whose key codes are 'A' and 'Z'
+RED = 0xFF0000
+
+
+def recordings():
+    return [os.path.join(DATA, name) for name in sorted(os.listdir(DATA)) if name.endswith(".bin")]
+
+
+def answered(ask, what):
+    """The probe's answer; a time-out there means the program hung."""
+    try:
+        return ask()
+    except HarnessError as error:
+        raise AssertionError("%s: %s" % (what, error))
+
+
+def typed_key(app, vk):
+    """Seconds the window thread spent on one key sent to it."""
+    started = time.monotonic()
+    answered(lambda: app.send(WM_KEYDOWN, vk, 1), "the key held the window thread over 5 s")
+    return time.monotonic() - started
+
+
+def round_trip(app):
+    """Seconds one message takes to the window thread and back."""
+    return int(app.env.probe.value("ping %d" % app.hwnd)) / 1e6
+
+
+def start_pinging(app, interval_ms):
+    app.env.probe.call("pingwatch %d %d" % (app.hwnd, interval_ms))
+
+
+def stop_pinging(app):
+    """(longest round trip s, mean s, count, unanswered) since start_pinging."""
+    longest, mean, count, unanswered = (int(n) for n in app.env.probe.value("pinged").split())
+    return longest / 1e6, mean / 1e6, count, unanswered
+
+
+def cpu_shares(pids, seconds):
+    """Each process's share of one CPU over the next `seconds`."""
+    before = [cpu_seconds(pid) for pid in pids]
+    started = time.monotonic()
+    time.sleep(seconds)
+    after = [cpu_seconds(pid) for pid in pids]
+    elapsed = time.monotonic() - started
+    return [(b - a) / elapsed for a, b in zip(before, after)]
+
+
+def handles(app):
+    return int(app.env.probe.value("handles %d" % app.hwnd))
+
+
+def scribble(app):
+    """Paints a red mark over the LCD from outside; a repaint removes it."""
+    app.env.probe.call("fill %d 2 40 6 6 %d" % (app.hwnd, RED))
+
+
+def scribbled(app):
+    return app.capture().pixel(4, 42) == (255, 0, 0)
+
+
+def key_codes(log):
+    """The key codes q72modem has logged so far."""
+    with open(log) as f:
+        return [int(line.split()[1], 16) for line in f if line.strip()]
+
+
+def stream_file(env, name, data):
+    path = env.scratch(name)
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
+def only_the_main_window(app):
+    """No message box, nor any other window, is showing."""
+    windows = app.env.top_level_windows()
+    assert [int(hwnd, 0) for hwnd, _, _ in windows] == [app.hwnd], windows
+
+
+def test_cable_pulled_while_the_modem_streams(env):
+    pair = env.serial(30)
+    app = env.launch(lcd.config(com_port=30))
+    idle_threads = threads(app)
+    startup = app.capture()
+    modem = env.modem(pair, recordings(), ["--demo"])
+    setup = open_link(app)
+    setup.post(WM_CLOSE)  # the link stays open
+    setup.wait_closed()
+    wait_until(lambda: app.capture() != startup, 10, "the display to follow the modem")
+    pids = [app.process.pid, env.wineserver_pid()]
+    streaming = cpu_shares(pids, 2)
+
+    start_pinging(app, 100)
+    pair.pull()
+    # Every read now fails at once. The receive thread keeps trying, the
+    # window keeps answering, and the failing reads cost next to nothing:
+    # the program's own CPU and the server's, which does their work.
+    pulled = cpu_shares(pids, 5)
+    longest, mean, count, unanswered = stop_pinging(app)
+    print("streaming: program %.1f %%, wineserver %.1f %%; cable pulled: program %.1f %%, "
+          "wineserver %.1f %% over 5 s; round trips max %.1f ms, mean %.2f ms (%d)"
+          % (100 * streaming[0], 100 * streaming[1], 100 * pulled[0], 100 * pulled[1],
+             1000 * longest, 1000 * mean, count))
+    assert (count > 0, unanswered) == (True, 0)
+    assert longest < 1.0, "the window answered within 1 s"
+    assert sum(pulled) < 0.10, "no busy loop over the failing reads"
+    assert threads(app) == idle_threads + 1, "the receive thread lives on"
+    modem.kill()
+    modem.wait()
+
+    setup = app.open_setup()
+    close_link(setup)
+    wait_until(lambda: threads(app) == idle_threads, 5, "the receive thread to end")
+    setup.click(LINK)
+    setup.wait_text(LINK_STATUS, "Com Open Fail")  # no device under the name yet
+    assert setup.text(LINK) == "Open I/F"
+
+    pair.replug()
+    setup.click(LINK)
+    setup.wait_text(LINK, "Close I/F")
+    assert setup.text(LINK_STATUS) == "Q72 Linked"
+    final = stream_file(env, "final.bin", FINAL_SCREEN)
+    modem = env.modem(pair, [os.path.join(DATA, "s003.bin"), final], ["--fast"])
+    assert modem.wait(timeout=30) == 0
+    app.expect_stream(FINAL_SCREEN, 1, 1, timeout=30)
+    close_link(setup)
+    setup.post(WM_CLOSE)
+    setup.wait_closed()
+    assert app.close() == 0
+
+
+def test_modem_that_stops_reading_holds_each_key_half_a_second_at_most(env):
+    pair = env.serial(31)
+    app = env.launch(lcd.config(com_port=31))
+    log = env.scratch("keys.log")
+    env.modem(pair, [], ["--log", log])
+    setup = open_link(app)
+    setup.post(WM_CLOSE)
+    setup.wait_closed()
+    for _ in range(40):
+        app.post(WM_KEYDOWN, KEY_A, 1)
+    wait_until(lambda: key_codes(log) == [ord("A")] * 40, 5, "the keys to reach the modem")
+
+    # The modem's side stops taking bytes. The program's pty is filled from
+    # its Linux side (quicker than thousands of keys, whatever the kernel's
+    # buffer size), then keys are typed until their writes stay pending.
+    pair.stop_reading()
+    filled = 0
+    fd = os.open(pair.device, os.O_WRONLY | os.O_NONBLOCK | os.O_NOCTTY)
+    try:
+        while True:
+            filled += os.write(fd, b"U" * 256)
+    except BlockingIOError:
+        pass
+    finally:
+        os.close(fd)
+    typed = 1
+    while typed_key(app, KEY_A) < 0.3:
+        typed += 1
+        assert typed < 20000, "the writes never stayed pending"
+
+    start_pinging(app, 5)
+    # Keys typed ahead: the repaint asked for meanwhile comes once they are done.
+    for _ in range(6):
+        app.post(WM_KEYDOWN, KEY_A, 1)
+    scribble(app)
+    env.probe.call("invalidate %d" % app.hwnd)
+    asked = time.monotonic()
+    wait_until(lambda: not scribbled(app), 10, "the window to repaint")
+    repainted = time.monotonic() - asked
+    held = [typed_key(app, KEY_A) for _ in range(4)]
+    longest, mean, count, unanswered = stop_pinging(app)
+    print("pty filled with %d bytes and %d keys; keys held %s s; round trips max %.3f s, "
+          "mean %.3f s (%d); repaint after %.2f s behind 6 keys"
+          % (filled, typed, " ".join("%.3f" % h for h in held), longest, mean, count,
+             repainted))
+    assert all(0.4 < h < 0.8 for h in held), ("each key held about 0.5 s", held)
+    assert unanswered == 0 and longest < 0.8, ("the window thread waited too long", longest)
+    assert repainted < 6 * 0.8 + 1
+
+    # Reading again, the modem gets what was written, and the next key.
+    pair.resume_reading()
+    app.post(WM_KEYDOWN, KEY_Z, 1)
+    wait_until(lambda: key_codes(log)[-1:] == [ord("Z")], 20, "the last key to reach the modem")
+    assert app.close() == 0
+
+
+def test_hundred_closes_and_opens_while_the_modem_streams_at_full_speed(env):
+    pair = env.serial(32)
+    app = env.launch(lcd.config(com_port=32))
+    idle_threads = threads(app)
+    modem = env.modem(pair, recordings(), ["--fast", "--demo"])
+    setup = open_link(app)
+    counts = [handles(app)]
+    env.probe.call("watch %d" % app.hwnd)
+    slowest = 0
+    for _ in range(10):
+        # Ten closes and ten opens, each click handled before the next is sent.
+        answer = answered(lambda: env.probe.value("press %d %d 20" % (setup.hwnd, LINK)),
+                          "a click was not handled within 10 s")
+        longest = int(answer.split()[1])
+        slowest = max(slowest, longest / 1e6)
+        assert setup.text(LINK) == "Close I/F"
+        counts.append(handles(app))
+    fewest, most, samples = (int(n) for n in env.probe.value("watched").split())
+    print("100 cycles: slowest click %.3f s; threads %d..%d in %d samples (idle %d); "
+          "handles every 10 cycles %s" % (slowest, fewest, most, samples, idle_threads, counts))
+    assert (fewest, most) == (idle_threads, idle_threads + 1), "never two receive threads"
+    assert slowest < 2, "no click waits on the receive thread for long"
+    assert max(counts) - counts[0] <= 4, ("no handle growth", counts)
+    assert modem.poll() is None, ("the modem streamed all along", modem.returncode)
+    assert round_trip(app) < 1
+
+    modem.kill()
+    modem.wait()
+    pair.send(FINAL_SCREEN)
+    app.expect_stream(FINAL_SCREEN, 1, 1, timeout=30)
+    setup.post(WM_CLOSE)
+    setup.wait_closed()
+    assert app.close() == 0
+
+
+def test_configuration_files_of_every_length_up_to_32_bytes(env):
+    rng = random.Random(72)
+    for length in range(33):
+        file = bytes(rng.randrange(256) for _ in range(length))
+        # Half of the longer ones with a scale the window has a size for.
+        if length >= 9 and rng.random() < 0.5:
+            file = file[:8] + bytes([rng.randrange(1, 5)]) + file[9:]
+        _, blk_on_grn, scale = lcd.fields_of(file)
+        app = env.launch(file)
+        expect_settings(env, app, blk_on_grn, scale)
+        only_the_main_window(app)
+        assert app.close() == 0, file.hex()
+        assert app.config_bytes() == file, file.hex()
+
+
+def done_with_new_settings(app, check):
+    """Chooses a scheme in the setup dialog and presses "Done"."""
+    setup = app.open_setup()
+    setup.click(check)
+    setup.click(DONE)
+    setup.wait_closed()
+
+
+def test_read_only_file_and_folder(env):
+    # As root Wine writes wherever it likes; the program runs as a user
+    # without root's rights, in a prefix of that user's (see Env.unprivileged).
+    with env.unprivileged() as user_env:
+        stored = lcd.config(com_port=5, blk_on_grn=0, scale=2, pad1=b"\x01\x02\x03",
+                            pad2=b"\x04\x05\x06")
+
+        # A read-only file in a folder that can be written: loaded, never replaced.
+        app = user_env.app(stored)
+        os.chmod(app.config_path, 0o444)
+        app.start().wait_window()
+        assert os.stat("/proc/%d" % app.process.pid).st_uid == os.stat(app.folder).st_uid
+        expect_settings(user_env, app, 0, 2)
+        done_with_new_settings(app, BLACK_ON_GREEN)
+        only_the_main_window(app)
+        app.expect_lcd(user_env.renderer.startup_map(), 2, 1, start_blk_on_grn=0)
+        assert app.config_bytes() == stored, "the read-only file was replaced"
+        assert sorted(os.listdir(app.folder)) == ["q72display.cfg", "q72display.exe"]
+        assert app.close() == 0
+        assert app.config_bytes() == stored
+
+        # A file that can be written, in a read-only folder: the new file
+        # cannot be made beside it, so the old one stays whole.
+        app = user_env.app(stored)
+        os.chmod(app.folder, 0o555)
+        app.start().wait_window()
+        expect_settings(user_env, app, 0, 2)
+        done_with_new_settings(app, BLACK_ON_GREEN)
+        only_the_main_window(app)
+        assert app.config_bytes() == stored, "the file in the read-only folder changed"
+        assert app.close() == 0
+        assert app.config_bytes() == stored
+
+        # No file and a read-only folder: the defaults, and nothing is written.
+        app = user_env.app()
+        os.chmod(app.folder, 0o555)
+        app.start().wait_window()
+        expect_settings(user_env, app, 1, 1)
+        only_the_main_window(app)
+        done_with_new_settings(app, WHITE_ON_BLUE)
+        only_the_main_window(app)
+        assert os.listdir(app.folder) == ["q72display.exe"]
+        assert app.close() == 0
