@@ -2,7 +2,6 @@
 the path it is kept at, and saves that cannot complete."""
 
 import os
-import random
 
 import lcd
 from harness import CMD_APPLY_SETTINGS, WM_COMMAND, windows_path
@@ -63,21 +62,6 @@ def test_unusual_scales_and_schemes(env):
         app.send(WM_COMMAND, CMD_APPLY_SETTINGS)
         expect_settings(env, app, blk_on_grn, scale)
         assert app.close() == 0
-
-
-def test_any_file_content_starts_the_program(env):
-    rng = random.Random(3)
-    for _ in range(24):
-        file = bytes(rng.randrange(256) for _ in range(rng.choice([1, 4, 9, 12, 12, 12, 13, 40])))
-        # Mostly scales and schemes the program knows, to reach the painter's
-        # ordinary paths as well as the odd ones.
-        if len(file) >= 12 and rng.random() < 0.5:
-            file = file[:4] + bytes([rng.choice([0, 1]), 0, 0, 0, rng.randrange(6)]) + file[9:]
-        _, blk_on_grn, scale = lcd.fields_of(file)
-        app = env.launch(file)
-        expect_settings(env, app, blk_on_grn, scale)
-        assert app.close() == 0, file.hex()
-        assert app.config_bytes() == file
 
 
 def test_path_is_the_program_path_with_extension_cfg(env):
