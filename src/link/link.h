@@ -29,10 +29,14 @@ extern char portStr[16];             // name of the port last opened
 // failure no port stays open.
 int openComm(uint8_t comPort);
 
-// Overlapped transfers on hComm. Each returns 1 when exactly the count was
-// transferred, else 0. A read waits for its byte or the port's read time-out;
-// a write gives up after about half a second.
-int readABuffer(void *lpBuf, DWORD dwToRead);
+// Reads the bytes already received, at most dwMax; when there are none, waits
+// for the first to arrive or for the port's read time-out (250 ms). Returns
+// the count (0 after the time-out), or -1 when the read failed (GetLastError
+// tells why).
+int readAvailable(void *lpBuf, DWORD dwMax);
+
+// Overlapped write on hComm: returns 1 when all dwToWrite bytes were written,
+// else 0. Gives up after about half a second.
 int writeABuffer(const void *lpBuf, DWORD dwToWrite);
 
 // Hands every received byte to the display stream interpreter until

@@ -19,8 +19,7 @@ enum : DWORD {
     CANCEL_RETRY_MS = 20,   // while stopping the receive thread
 };
 
-// Receive buffer; every read fills only its first byte, so each byte is
-// interpreted as soon as it arrives.
+// Receive buffer: a read takes what the driver already holds, up to its size.
 static uint8_t rbuf[256];
 
 static void closePort() {
@@ -43,8 +42,8 @@ static int configurePort() {
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
     if (!SetCommState(hComm, &dcb)) return LINK_SET_STATE_FAIL;
 
-    // A one-byte read ends with the byte or after READ_TIMEOUT_MS with none; a
-    // write ends after WRITE_LIMIT_MS even when the driver holds it back.
+    // A read ends once it has its bytes, or after READ_TIMEOUT_MS with none;
+    // a write ends after WRITE_LIMIT_MS even when the driver holds it back.
     comTimeOut = {};
     comTimeOut.ReadTotalTimeoutConstant = READ_TIMEOUT_MS;
     comTimeOut.WriteTotalTimeoutConstant = WRITE_LIMIT_MS;
@@ -69,7 +68,7 @@ int openComm(uint8_t comPort) {
 
 // One overlapped transfer on hComm with an event of its own. A transfer still
 // pending after waitMs is cancelled. Returns ERROR_SUCCESS when it completed,
-// with `done` bytes, else the error.
+// else the error; `done` counts the bytes moved either way.
 static DWORD transfer(bool write, void *buf, DWORD count, DWORD waitMs, DWORD &done) {
     done = 0;
     OVERLAPPED ov = {};
@@ -89,23 +88,36 @@ static DWORD transfer(bool write, void *buf, DWORD count, DWORD waitMs, DWORD &d
     return error;
 }
 
-// Both also set the last error: ERROR_TIMEOUT when the transfer ended short,
-// which is how Windows reports a read time-out (Wine fails it with
-// ERROR_TIMEOUT itself).
-static int exactTransfer(bool write, void *buf, DWORD count, DWORD waitMs) {
+// Bytes in the driver's receive queue; 0 when it cannot tell.
+static DWORD bytesWaiting() {
+    DWORD errors = 0;
+    COMSTAT status = {};
+    return ClearCommError(hComm, &errors, &status) ? status.cbInQue : 0;
+}
+
+// Asks only for bytes that are already there, so the read returns at once, or
+// for one byte when there are none. (A read of more than is there would wait
+// for the rest, or for the whole time-out under Wine, which ignores an
+// interval time-out of MAXDWORD.)
+int readAvailable(void *lpBuf, DWORD dwMax) {
+    if (dwMax == 0) return 0;
+    DWORD waiting = bytesWaiting();
+    DWORD count = waiting == 0 ? 1 : waiting < dwMax ? waiting : dwMax;
     DWORD done = 0;
-    DWORD error = transfer(write, buf, count, waitMs, done);
-    if (error == ERROR_SUCCESS && done != count) error = ERROR_TIMEOUT;
+    DWORD error = transfer(false, lpBuf, count, INFINITE, done);
+    SetLastError(error);
+    // Wine reports the time-out as ERROR_TIMEOUT, Windows as success with no byte.
+    if (done > 0 || error == ERROR_SUCCESS || error == ERROR_TIMEOUT) return int(done);
+    return -1;
+}
+
+// Also sets the last error: ERROR_TIMEOUT when the write ended short.
+int writeABuffer(const void *lpBuf, DWORD dwToWrite) {
+    DWORD done = 0;
+    DWORD error = transfer(true, const_cast<void *>(lpBuf), dwToWrite, WRITE_LIMIT_MS, done);
+    if (error == ERROR_SUCCESS && done != dwToWrite) error = ERROR_TIMEOUT;
     SetLastError(error);
     return error == ERROR_SUCCESS;
-}
-
-int readABuffer(void *lpBuf, DWORD dwToRead) {
-    return exactTransfer(false, lpBuf, dwToRead, INFINITE);
-}
-
-int writeABuffer(const void *lpBuf, DWORD dwToWrite) {
-    return exactTransfer(true, const_cast<void *>(lpBuf), dwToWrite, WRITE_LIMIT_MS);
 }
 
 // A read that fails at once (the device has gone: Wine answers every read
@@ -116,12 +128,15 @@ static void pauseAfterFailure() {
         Sleep(10);
 }
 
+// Bytes read together are interpreted one by one, in order; once the link is
+// being closed the rest of them are dropped, like everything that arrives
+// while it is closed.
 DWORD WINAPI rxThread(LPVOID) {
     while (runRxThread) {
-        if (readABuffer(rbuf, 1))
-            rx_CallBack(0, rbuf[0]);
-        else if (GetLastError() != ERROR_TIMEOUT)
-            pauseAfterFailure(); // also after a cancel (995, 676 under Wine): ends at once
+        int got = readAvailable(rbuf, sizeof rbuf);
+        if (got < 0) pauseAfterFailure(); // also after a cancel (995, 676 under Wine): ends at once
+        for (int k = 0; k < got && runRxThread; k++)
+            rx_CallBack(0, rbuf[k]);
     }
     return 0;
 }
