@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds what the benchmarks need, runs them all and writes docs/performance.md:
+# the stream interpreter natively (Google Benchmark), and under Wine, in an
+# Xvfb and Wine prefix of its own: the two painters, the port reads, the line
+# rate, the capacity and the idle load of q72display.exe. About 10 minutes.
+#
+#   bash scripts/bench.sh [--runs N] [--parts LIST] [--out FILE]
+#
+# Options go to tests/bench/run_bench.py. Build folders: $BENCH_BUILD (default
+# build-bench) and $BENCH_WIN_BUILD (default build-bench-win). Benchmarks are
+# not tests: scripts/test.sh does not run them, and the figures depend on the
+# machine and on what else it is doing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+native=${BENCH_BUILD:-build-bench}
+win=${BENCH_WIN_BUILD:-build-bench-win}
+jobs=$(nproc)
+
+echo "== native build: bench_interpreter, q72render, q72modem"
+cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$native" -j"$jobs" --target bench_interpreter q72render q72modem
+
+echo "== Windows build: q72display.exe, the probe and the benchmark programs"
+cmake -S . -B "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$win" -j"$jobs"
+
+echo "== benchmarks"
+python3 tests/bench/run_bench.py --native-build "$native" --win-build "$win" "$@"

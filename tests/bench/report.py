@@ -1,0 +1,220 @@
+"""The benchmark report, docs/performance.md, from the figures run_bench.py
+collected."""
+
+import statistics
+
+from workload import BLOCK_COMMANDS, BLOCK_SIZE, LINE_RATE
+
+BYTES_PER_REPAINT = BLOCK_SIZE / BLOCK_COMMANDS  # in the worst-case stream
+GOALS = {"paint": 25, "lag_ms": 100, "capacity": 4, "interpreter": 10e6, "idle": 1}
+
+
+def median(values):
+    return statistics.median(values)
+
+
+def met(ok):
+    return "met" if ok else "**not met**"
+
+
+def runs_of(values, fmt):
+    return ", ".join(fmt % v for v in values)
+
+
+def summary(r):
+    rows = []
+    if "paint" in r:
+        at4 = r["paint"]["paint"][4]
+        rows.append(("Paint at 4×: per-pixel baseline ÷ window painter, ms per paint",
+                     "≥ %d×" % GOALS["paint"], "%.1f× (%.3f vs %.3f ms)"
+                     % (at4["ratio"], at4["per_pixel"], at4["fast"]),
+                     met(at4["ratio"] >= GOALS["paint"])))
+    if "line" in r:
+        lags = {s: median([run["lag_ms"] for run in runs]) for s, runs in r["line"].items()}
+        worst = max(lags, key=lags.get)
+        rows.append(("Line rate: lag from the last byte sent to the final screen, "
+                     "19200 baud, worst scale", "≤ %d ms" % GOALS["lag_ms"],
+                     "%.0f ms (%d×)" % (lags[worst], worst), met(lags[worst] <= GOALS["lag_ms"])))
+    if "capacity" in r:
+        rates = {s: median([run["rate"] for run in runs]) for s, runs in r["capacity"].items()}
+        worst = min(rates, key=rates.get)
+        rows.append(("Capacity: worst-case stream unpaced, slowest scale",
+                     "≥ %d× 1920 B/s" % GOALS["capacity"],
+                     "%.0f B/s = %.1f× (%d×)" % (rates[worst], rates[worst] / LINE_RATE, worst),
+                     met(rates[worst] >= GOALS["capacity"] * LINE_RATE)))
+    if "interpreter" in r:
+        slowest = min(r["interpreter"].values())
+        rows.append(("Interpreter alone, natively, slower of the two streams",
+                     "≥ 10 MB/s", "%.1f MB/s" % (slowest / 1e6),
+                     met(slowest >= GOALS["interpreter"])))
+    if "idle" in r:
+        program = median([run["program"] for run in r["idle"]])
+        rows.append(("Idle: CPU of the program, link open, modem silent (wineserver apart)",
+                     "≤ 1 %", "%.2f %%" % program, met(program <= GOALS["idle"])))
+    out = ["| Figure | Goal | Result (median) | |", "|---|---|---|---|"]
+    out += ["| %s | %s | %s | %s |" % row for row in rows]
+    return out
+
+
+def paint_section(r):
+    p = r["paint"]
+    out = ["## Paint", "",
+           "`q72bench_paint.exe` (tests/bench/win) under Wine, both painters in one process, "
+           "on a random 128 × 64 image in black on green. Each figure is the median of "
+           "%d runs of %d calls (the two painters' runs interleaved); lo–hi are the fastest "
+           "and slowest run." % (2 * r["runs"] + 1, r["paints"]),
+           "",
+           "Identity check first (the run stops if it fails):", ""]
+    out += ["    " + line for line in r["identity"]]
+    out += ["",
+            "The window painter (`paint_lcd`, src/app/win_paint.cpp) and the per-pixel "
+            "baseline (`drawLCDpixel`, one FillRect per LCD pixel, tests/bench/win/"
+            "per_pixel_paint.cpp) paint onto a memory bitmap compatible with the screen, "
+            "larger than any LCD bitmap, and are read back with GetDIBits: at every scheme "
+            "and at scales 0–9, 16, 100 and 255 both must equal each other and the expected "
+            "pixels (scale 0: the window painter fills its bitmap with the dark colour, the "
+            "baseline draws nothing into its new, black bitmap; nothing is drawn outside "
+            "the bitmap).",
+            "",
+            "**Direct paints**: ms per call into the DC of a visible window (class style "
+            "CS_OWNDC, as the program's). The copy of the window's surface to the X server "
+            "happens outside these loops.",
+            "",
+            "| Scale | Window painter, ms (lo–hi) | Per-pixel, ms (lo–hi) | Ratio |",
+            "|---|---|---|---|"]
+    for scale, f in sorted(p["paint"].items()):
+        out.append("| %d× | %.4f (%.4f–%.4f) | %.3f (%.3f–%.3f) | %.1f× |"
+                   % (scale, f["fast"], f["fast_lo"], f["fast_hi"], f["per_pixel"],
+                      f["per_pixel_lo"], f["per_pixel_hi"], f["ratio"]))
+    out += ["",
+            "**Repaint requests**: ms per RedrawWindow(RDW_INVALIDATE | RDW_UPDATENOW) "
+            "from a second thread, as the receive thread asks after each command; the "
+            "window's WM_PAINT runs the program's `Main_OnPaint` or the same handler around "
+            "the per-pixel painter, and the window has the program's outer size for the "
+            "scale. Paints/call counts WM_PAINTs per request (Wine sometimes delivers two).",
+            "",
+            "| Scale | Window painter, ms (lo–hi) | paints/call | Per-pixel, ms (lo–hi) "
+            "| paints/call | Ratio |",
+            "|---|---|---|---|---|---|"]
+    for scale, f in sorted(p["redraw"].items()):
+        out.append("| %d× | %.3f (%.3f–%.3f) | %.2f | %.3f (%.3f–%.3f) | %.2f | %.1f× |"
+                   % (scale, f["fast"], f["fast_lo"], f["fast_hi"], f["fast_paints"],
+                      f["per_pixel"], f["per_pixel_lo"], f["per_pixel_hi"],
+                      f["per_pixel_paints"], f["ratio"]))
+    return out
+
+
+def read_section(r):
+    rates = r["read"]
+    waiting, one = median(rates["waiting"]), median(rates["one-byte"])
+    return ["## Port reads", "",
+            "`q72bench_read.exe` opens the port as the program does (`openComm`) and reads "
+            "a %d-byte counting pattern that `q72modem --fast` sends through the socat "
+            "pair as fast as it goes; bytes per second from the first byte to the last, "
+            "every byte checked in order." % rates["bytes"],
+            "",
+            "| Read form | Bytes/s, median (runs) | × 1920 B/s |", "|---|---|---|",
+            "| What is waiting, up to 256 bytes (`readAvailable`, the receive thread's) "
+            "| %.0f (%s) | %.0f× |" % (waiting, runs_of(rates["waiting"], "%.0f"),
+                                       waiting / LINE_RATE),
+            "| One byte per overlapped read (the earlier form) | %.0f (%s) | %.1f× |"
+            % (one, runs_of(rates["one-byte"], "%.0f"), one / LINE_RATE)]
+
+
+def line_section(r):
+    out = ["## Line rate", "",
+           "The worst-case stream (tests/bench/workload.py): after a resync, blocks of "
+           "64 commands in 149 bytes (three lines of 20 single characters `0x8E c`, each "
+           "line begun by clearing its row with `0x8A r`, then one row text `0x8C r` + 21 "
+           "characters), every command a repaint request, one per 2.3 bytes, as in "
+           "bench_interpreter's worst case; rows 2–7 only. It ends with one row text on "
+           "row 8, which nothing else writes. `q72modem` plays it at 19200 baud (10 s) to "
+           "the program, started with that scale and black on green, its link opened "
+           "through the setup dialog. When q72modem exits (it has just written the last "
+           "byte), `q72bench_watch.exe` starts polling one pixel of row 8 that the final "
+           "screen lights, every millisecond, then compares the whole LCD bitmap with "
+           "q72render's picture of everything sent since the program started; the lag "
+           "is from the modem's exit to the watcher's answer. Every run's final screen "
+           "was pixel-identical to q72render's (a mismatch stops the run).",
+           "",
+           "| Scale | Lag, ms, median | Runs, ms | Sending took, s |", "|---|---|---|---|"]
+    for scale, runs in sorted(r["line"].items()):
+        lags = [run["lag_ms"] for run in runs]
+        out.append("| %d× | %.0f | %s | %s |" % (scale, median(lags), runs_of(lags, "%.0f"),
+                                                runs_of([run["sending_s"] for run in runs],
+                                                        "%.1f")))
+    return out
+
+
+def capacity_section(r):
+    out = ["## Capacity", "",
+           "The same kind of stream, %d bytes, played by `q72modem --fast` (as fast as the "
+           "line takes it: the program's reads and repaints set the pace). Rate = bytes / "
+           "time from starting q72modem to the watcher seeing the final screen (found as "
+           "above, polling from q72modem's exit), so every byte was interpreted and its "
+           "repaint done. The receive thread waits for each repaint request it makes, one "
+           "per %.2f bytes here, so the cost of a request (Paint, repaint requests) largely "
+           "sets this rate." % (r["capacity"][min(r["capacity"])][0]["bytes"], BYTES_PER_REPAINT),
+           "",
+           "| Scale | Bytes/s, median | × 1920 B/s | Runs, bytes/s |", "|---|---|---|---|"]
+    for scale, runs in sorted(r["capacity"].items()):
+        rates = [run["rate"] for run in runs]
+        out.append("| %d× | %.0f | %.1f× | %s |" % (scale, median(rates),
+                                                    median(rates) / LINE_RATE,
+                                                    runs_of(rates, "%.0f")))
+    return out
+
+
+def interpreter_section(r):
+    names = {"BM_RecordedSessions": "the 12 recorded sessions (tests/data/s*.bin)",
+             "BM_WorstCase": "worst case (0x8E c pairs, a row text every 64 commands)"}
+    out = ["## Interpreter alone (native)", "",
+           "`bench_interpreter` (Google Benchmark, tests/bench/bench_interpreter.cpp): "
+           "bytes through `rx_CallBack` with no window (repaint requests go nowhere); "
+           "median of %d repetitions." % max(r["runs"], 3),
+           "", "| Stream | MB/s |", "|---|---|"]
+    for name, rate in sorted(r["interpreter"].items()):
+        out.append("| %s | %.1f |" % (names.get(name, name), rate / 1e6))
+    return out
+
+
+def idle_section(r):
+    idle = r["idle"]
+    out = ["## Idle", "",
+           "The program at 4× with the link open and q72modem listening but silent; CPU "
+           "time from /proc over 10 s, in %% of one core, %d runs. The program's own "
+           "process (its window thread with the 100 ms tick, and the receive thread "
+           "waking every 250 ms) is counted apart from the prefix's wineserver, which "
+           "serves every Wine process, and from the prefix's other processes (Wine's "
+           "services, the probe and the watcher, all waiting)." % len(idle),
+           "", "| Process | CPU %, median | Runs |", "|---|---|---|"]
+    for key, label in (("program", "q72display.exe"), ("server", "wineserver"),
+                       ("other", "other processes of the prefix")):
+        values = [run[key] for run in idle]
+        out.append("| %s | %.2f | %s |" % (label, median(values), runs_of(values, "%.2f")))
+    return out
+
+
+def markdown(r):
+    m = r["machine"]
+    loads = r["load"]
+    out = ["# Performance", "",
+           "Measured %s on %s (%d cores), %s, kernel %s, %s, Xvfb at 1024×768×24; "
+           "programs built with %s (RelWithDebInfo)."
+           % (r["date"], m["cpu"], m["nproc"], m["os"], m["kernel"], m["wine"], m["compiler"]),
+           "Load average (1 min) as each part began and at the end: %s. It counts the "
+           "builds just before and the benchmark's own processes; other work on the "
+           "machine makes the absolute figures noisy, while each ratio compares runs made "
+           "side by side." % ", ".join("%.2f" % x for x in loads),
+           "",
+           "Command (builds what it needs, starts and stops its own Xvfb, Wine prefix and "
+           "serial pairs; about 10 minutes):", "", "    " + r["command"], "",
+           "Benchmarks, not tests: they do not run in the test command. Medians of "
+           "%d runs unless said otherwise." % r["runs"], ""]
+    out += summary(r)
+    for key, section in (("paint", paint_section), ("read", read_section),
+                         ("line", line_section), ("capacity", capacity_section),
+                         ("interpreter", interpreter_section), ("idle", idle_section)):
+        if key in r:
+            out += [""] + section(r)
+    return "\n".join(out) + "\n"
