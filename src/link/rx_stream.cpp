@@ -233,11 +233,20 @@ static bool interpret(uint8_t work) {
     }
 }
 
+void rx_feed(const uint8_t *bytes, size_t count) {
+    bool repaint = false;
+    for (size_t k = 0; k < count; k++) {
+        host.lock();
+        repaint |= interpret(bytes[k]);
+        host.unlock();
+    }
+    if (repaint)
+        host.repaint();
+}
+
 unsigned rx_CallBack(int lCmd, int lParam) {
     (void)lCmd;
-    host.lock();
-    bool repaint = interpret((uint8_t)(lParam & 0xFF));
-    host.unlock();
-    if (repaint) host.repaint();
+    uint8_t work = (uint8_t)(lParam & 0xFF);
+    rx_feed(&work, 1);
     return 0;
 }

@@ -1,5 +1,6 @@
 // Interpreter of the modem's display command stream.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 // How the interpreter reaches its host. The lock guards the map and the
@@ -17,6 +18,12 @@ void rx_set_host(const RxHost &host);
 // Feeds one received byte (the low 8 bits of lParam); lCmd is unused.
 // Always returns 0.
 unsigned rx_CallBack(int lCmd, int lParam);
+
+// Feeds bytes that arrived together, in order, and asks for one repaint after
+// the last of them if any of their commands completed a visible change. At
+// line speed bytes come one or two at a time, so every command is still shown;
+// a burst that is already waiting costs one paint instead of one per command.
+void rx_feed(const uint8_t *bytes, size_t count);
 
 // The interpreter's current state: 0 idle, 1..34 waiting for an argument.
 uint8_t rx_state();

@@ -128,15 +128,13 @@ static void pauseAfterFailure() {
         Sleep(10);
 }
 
-// Bytes read together are interpreted one by one, in order; once the link is
-// being closed the rest of them are dropped, like everything that arrives
-// while it is closed.
+// Bytes read together are interpreted one by one, in order, and shown
+// together by one repaint after the last of them.
 DWORD WINAPI rxThread(LPVOID) {
     while (runRxThread) {
         int got = readAvailable(rbuf, sizeof rbuf);
         if (got < 0) pauseAfterFailure(); // also after a cancel (995, 676 under Wine): ends at once
-        for (int k = 0; k < got && runRxThread; k++)
-            rx_CallBack(0, rbuf[k]);
+        if (got > 0) rx_feed(rbuf, (size_t)got);
     }
     return 0;
 }

@@ -423,3 +423,32 @@ TEST_F(Stream, EveryByteInEveryState) {
                 ASSERT_TRUE(mapIsBinary());
             }
 }
+
+// Bytes that arrive together: the same screen as byte by byte, one repaint at
+// most, and none when no command in the batch completed a visible change.
+TEST_F(Stream, BatchRepaintsOnceAfterItsLastByte) {
+    Bytes session = bytes({0x8C, 2}, letters(21), {0x8E, 'x', 0x97, 3, 3, 0x8D, 'a', 'b'});
+    feed(session);
+    Screen oneByOne = currentScreen();
+    int8_t x = curX, y = curY;
+
+    SetUp();
+    std::vector<uint8_t> raw(session.begin(), session.end());
+    rx_feed(raw.data(), raw.size());
+    EXPECT_TRUE(ScreenIs(oneByOne));
+    EXPECT_TRUE(CursorIs(x, y));
+    EXPECT_EQ(repaints, 1);
+    EXPECT_EQ(rx_state(), 8); // the text at the cursor still waits for its 0
+
+    const uint8_t more[] = {'c', 'd'};
+    rx_feed(more, sizeof more);
+    EXPECT_EQ(repaints, 1) << "text still waiting for its 0 repaints nothing";
+    const uint8_t end[] = {0, 0x93, 5, 0x96, 0x80};
+    rx_feed(end, sizeof end);
+    EXPECT_EQ(repaints, 2);
+    EXPECT_EQ(gSigs, 5);
+    const uint8_t values[] = {0x94, 20, 0x95, 22, 0xA8, 1};
+    rx_feed(values, sizeof values);
+    rx_feed(nullptr, 0);
+    EXPECT_EQ(repaints, 2) << "value commands repaint nothing";
+}
