@@ -40,36 +40,53 @@ static void stretchImage(HDC mem, const LcdImage image, int zoom, Size bitmap,
                   (const BITMAPINFO *)&dib, DIB_RGB_COLORS, SRCCOPY);
 }
 
+// The off-screen bitmap and its memory context are kept from one paint to the
+// next and made again only when the size changes: making them costs several
+// times more than drawing into them and copying them out. They live as long as
+// the program.
+static HDC offDC;
+static HBITMAP offBitmap;
+static Size offSize;
+
+static HDC offscreen(HDC hdc, Size size) {
+    if (offBitmap && offSize.width == size.width && offSize.height == size.height) return offDC;
+    if (!offDC) offDC = CreateCompatibleDC(NULL);
+    HBITMAP fresh = offDC ? CreateCompatibleBitmap(hdc, size.width, size.height) : NULL;
+    if (!fresh) return NULL;
+    SelectObject(offDC, fresh);
+    if (offBitmap) DeleteObject(offBitmap);
+    offBitmap = fresh;
+    offSize = size;
+    return offDC;
+}
+
 void paint_lcd(HDC hdc, const LcdImage image, uint8_t scale, int32_t blkOnGrn) {
     Size bitmap = bitmap_size(scale);
     Scheme scheme = scheme_for(blkOnGrn);
-    HDC mem = CreateCompatibleDC(NULL);
-    HBITMAP bmp = CreateCompatibleBitmap(hdc, bitmap.width, bitmap.height);
-    if (mem && bmp) {
-        HGDIOBJ previous = SelectObject(mem, bmp);
-        if (scale == 0) {
-            HBRUSH off = CreateSolidBrush(RGB(scheme.off.r, scheme.off.g, scheme.off.b));
-            RECT all = {0, 0, bitmap.width, bitmap.height};
-            FillRect(mem, &all, off);
-            DeleteObject(off);
-        } else {
-            stretchImage(mem, image, scale, bitmap, scheme);
-        }
-        BitBlt(hdc, 0, 0, bitmap.width, bitmap.height, mem, 0, 0, SRCCOPY);
-        SelectObject(mem, previous);
+    HDC mem = offscreen(hdc, bitmap);
+    if (!mem) return;
+    if (scale == 0) {
+        HBRUSH off = CreateSolidBrush(RGB(scheme.off.r, scheme.off.g, scheme.off.b));
+        RECT all = {0, 0, bitmap.width, bitmap.height};
+        FillRect(mem, &all, off);
+        DeleteObject(off);
+    } else {
+        stretchImage(mem, image, scale, bitmap, scheme);
     }
-    if (bmp) DeleteObject(bmp);
-    if (mem) DeleteDC(mem);
+    BitBlt(hdc, 0, 0, bitmap.width, bitmap.height, mem, 0, 0, SRCCOPY);
 }
 
 void Main_OnPaint(HWND hwnd) {
     PAINTSTRUCT ps;
     HDC hdc = BeginPaint(hwnd, &ps);
     SetMapMode(hdc, MM_TEXT);
-    LcdImage image;
-    map_lock();
-    lcd_snapshot(image);
-    map_unlock();
-    paint_lcd(hdc, image, q72cfg.scale, q72cfg.BlkOnGrn);
+    // Wine may send a second WM_PAINT with nothing left to paint.
+    if (!IsRectEmpty(&ps.rcPaint)) {
+        LcdImage image;
+        map_lock();
+        lcd_snapshot(image);
+        map_unlock();
+        paint_lcd(hdc, image, q72cfg.scale, q72cfg.BlkOnGrn);
+    }
     EndPaint(hwnd, &ps);
 }
