@@ -88,7 +88,7 @@ def paint_section(r):
                       f["per_pixel_lo"], f["per_pixel_hi"], f["ratio"]))
     out += ["",
             "**Repaint requests**: ms per RedrawWindow(RDW_INVALIDATE | RDW_UPDATENOW) "
-            "from a second thread, as the receive thread asks after each command; the "
+            "from a second thread, as the receive thread asks after a read that completed a command; the "
             "window's WM_PAINT runs the program's `Main_OnPaint` or the same handler around "
             "the per-pixel painter, and the window has the program's outer size for the "
             "scale. Paints/call counts WM_PAINTs per request (Wine sometimes delivers two).",
@@ -152,9 +152,10 @@ def capacity_section(r):
            "line takes it: the program's reads and repaints set the pace). Rate = bytes / "
            "time from starting q72modem to the watcher seeing the final screen (found as "
            "above, polling from q72modem's exit), so every byte was interpreted and its "
-           "repaint done. The receive thread waits for each repaint request it makes, one "
-           "per %.2f bytes here, so the cost of a request (Paint, repaint requests) largely "
-           "sets this rate." % (r["capacity"][min(r["capacity"])][0]["bytes"], BYTES_PER_REPAINT),
+           "repaint done. The stream asks for a repaint every %.2f bytes; the receive thread "
+           "makes one synchronous request per read, after all the bytes that read brought, so "
+           "when bytes queue up their commands share one paint." % (
+               r["capacity"][min(r["capacity"])][0]["bytes"], BYTES_PER_REPAINT),
            "",
            "| Scale | Bytes/s, median | × 1920 B/s | Runs, bytes/s |", "|---|---|---|---|"]
     for scale, runs in sorted(r["capacity"].items()):
