@@ -56,7 +56,7 @@ static int portCount, current, selection;
 // Whether port n exists: it opens, or it exists but is busy or not answering.
 static bool portPresent(int n) {
     char szComPort[16];
-    wsprintfA(szComPort, n < 10 ? "COM%d" : "\\\\.\\COM%d", n);
+    port_name(szComPort, n);
     HANDLE port =
         CreateFileA(szComPort, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
     if (port != INVALID_HANDLE_VALUE) {

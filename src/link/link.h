@@ -24,6 +24,9 @@ extern HANDLE hRxThread;             // the receive thread, NULL when there is n
 extern std::atomic<int> gQ72open;    // 1 while the link is open
 extern char portStr[16];             // name of the port last opened
 
+// The name that opens COM port n: "COMn" below 10, "\\.\COMn" from 10 up.
+void port_name(char name[16], int n);
+
 // Opens port `comPort` at 19200 baud, 8N1, no flow control, for overlapped
 // I/O, and drops what arrived before. Returns LINK_OK or a negative code; on
 // failure no port stays open.

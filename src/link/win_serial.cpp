@@ -54,9 +54,13 @@ static int configurePort() {
     return LINK_OK;
 }
 
-int openComm(uint8_t comPort) {
+void port_name(char name[16], int n) {
     // Ports from 10 up exist only under their device path.
-    wsprintfA(portStr, comPort < 10 ? "COM%d" : "\\\\.\\COM%d", comPort);
+    wsprintfA(name, n < 10 ? "COM%d" : "\\\\.\\COM%d", n);
+}
+
+int openComm(uint8_t comPort) {
+    port_name(portStr, comPort);
     hComm = CreateFileA(portStr, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                         FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, NULL);
     if (hComm == INVALID_HANDLE_VALUE) return LINK_OPEN_FAIL;
