@@ -11,7 +11,8 @@ import lcd
 from harness import (BLACK_ON_GREEN, DONE, LINK, LINK_STATUS, WHITE_ON_BLUE, WM_CLOSE,
                      WM_KEYDOWN, HarnessError, cpu_seconds, wait_until)
 from test_config import expect_settings
-from test_link import DATA, FINAL_SCREEN, close_link, open_link, threads
+from test_link import (DATA, FINAL_SCREEN, close_link, follows_the_stream_after_the_last_open,
+                       open_link, threads)
 
 KEY_A, KEY_Z = 0x41, 0x5A  # virtual keys whose key codes are 'A' and 'Z'
 RED = 0xFF0000
@@ -227,13 +228,7 @@ def test_hundred_closes_and_opens_while_the_modem_streams_at_full_speed(env):
     assert modem.poll() is None, ("the modem streamed all along", modem.returncode)
     assert round_trip(app) < 1
 
-    modem.kill()
-    modem.wait()
-    pair.send(FINAL_SCREEN)
-    app.expect_stream(FINAL_SCREEN, 1, 1, timeout=30)
-    setup.post(WM_CLOSE)
-    setup.wait_closed()
-    assert app.close() == 0
+    follows_the_stream_after_the_last_open(app, setup, pair, modem)
 
 
 def test_configuration_files_of_every_length_up_to_32_bytes(env):

@@ -20,6 +20,17 @@ FINAL_SCREEN = RESYNC + b"".join(b"\x8c" + bytes([row]) + text.ljust(21).encode(
 RED = 0xFF0000
 
 
+def follows_the_stream_after_the_last_open(app, setup, pair, modem):
+    """Stops the modem, sends a known screen, expects it shown, and ends the program."""
+    modem.kill()
+    modem.wait()
+    pair.send(FINAL_SCREEN)
+    app.expect_stream(FINAL_SCREEN, 1, 1, timeout=30)
+    setup.post(WM_CLOSE)
+    setup.wait_closed()
+    assert app.close() == 0
+
+
 def recording(name):
     with open(os.path.join(DATA, name), "rb") as f:
         return f.read()
@@ -217,11 +228,4 @@ def test_close_and_reopen_at_once_while_the_modem_streams(env):
     assert (fewest, most) == (idle_threads, idle_threads + 1), "never two receive threads"
     assert modem.poll() is None, ("the modem streamed all along", modem.returncode)
 
-    # The display follows the stream after the last open.
-    modem.kill()
-    modem.wait()
-    pair.send(FINAL_SCREEN)
-    app.expect_stream(FINAL_SCREEN, 1, 1, timeout=30)
-    setup.post(WM_CLOSE)
-    setup.wait_closed()
-    assert app.close() == 0
+    follows_the_stream_after_the_last_open(app, setup, pair, modem)

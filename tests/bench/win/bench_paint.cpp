@@ -23,6 +23,7 @@
 #include "paint_identity.h"
 #include "per_pixel_paint.h"
 #include "test_images.h"
+#include "bench_clock.h"
 
 #include <windows.h>
 
@@ -42,14 +43,6 @@ struct Figure {
 static int runs = 7, paints = 100;
 static std::atomic<bool> perPixelPainting;
 static std::atomic<long> paintCount;
-
-static double nowMs() {
-    static LARGE_INTEGER frequency;
-    if (!frequency.QuadPart) QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return double(t.QuadPart) * 1000.0 / double(frequency.QuadPart);
-}
 
 static Figure figureOf(double *samples, int count) {
     std::sort(samples, samples + count);

@@ -9,6 +9,7 @@
 // out_of_order=N ms=T rate=B" (bytes per second from the first byte to the
 // last). Exit status 1 when a byte is missing or out of order.
 #include "link/link.h"
+#include "bench_clock.h"
 
 #include <windows.h>
 
@@ -17,14 +18,6 @@
 #include <cstring>
 
 enum { PATTERN_PERIOD = 251 };
-
-static double nowMs() {
-    static LARGE_INTEGER frequency;
-    if (!frequency.QuadPart) QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return double(t.QuadPart) * 1000.0 / double(frequency.QuadPart);
-}
 
 // One overlapped read of one byte, waiting for it or the port's time-out:
 // 1 with a byte, 0 without, -1 on failure.

@@ -9,6 +9,7 @@
 // command to the match) or "err REASON" when TIMEOUT_MS pass first. The
 // marker pixel keeps the polling cheap while the window is busy: it must be
 // one the picture changes last.
+#include "bench_clock.h"
 #include <windows.h>
 
 #include <cstdint>
@@ -21,14 +22,6 @@ enum { MAX_WIDTH = 1024, MAX_HEIGHT = 512 };
 static uint8_t wanted[MAX_HEIGHT][MAX_WIDTH][3]; // R, G, B
 static uint32_t shown[MAX_HEIGHT][MAX_WIDTH];    // 0x00RRGGBB
 static int width, height;
-
-static double nowMs() {
-    static LARGE_INTEGER frequency;
-    if (!frequency.QuadPart) QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return double(t.QuadPart) * 1000.0 / double(frequency.QuadPart);
-}
 
 static bool readPpm(const char *path) {
     FILE *f = std::fopen(path, "rb");
