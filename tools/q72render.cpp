@@ -126,7 +126,7 @@ int main(int argc, char **argv) {
         } else if (arg == "--startup") {
             startup = true;
         } else if (arg == "--scale" || arg == "--scheme") {
-            if (k + 1 == argc) fail(arg + " needs a value\n" + usage);
+            if (k + 1 == argc) fail(arg + " needs a value; " + usage);
             std::string value = argv[++k];
             if (arg == "--scale") {
                 if (value.size() != 1 || value[0] < '1' || value[0] > '4')
@@ -138,12 +138,12 @@ int main(int argc, char **argv) {
                 fail("--scheme must be green or blue, not '" + value + "'");
             }
         } else if (arg.size() > 1 && arg[0] == '-') {
-            fail("unknown option '" + arg + "'\n" + usage);
+            fail("unknown option '" + arg + "'; " + usage);
         } else {
             files.push_back(arg);
         }
     }
-    if (files.size() != 2) fail(std::string("expected STREAM and OUT\n") + usage);
+    if (files.size() != 2) fail(std::string("expected STREAM and OUT; ") + usage);
     const std::string &out = files[1];
     bool png = endsWith(out, ".png");
     if (!png && !endsWith(out, ".pbm")) fail("OUT must end in .pbm or .png: '" + out + "'");

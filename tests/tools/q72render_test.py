@@ -82,7 +82,8 @@ class Failures(unittest.TestCase):
     def assertFails(self, args, stdin=b""):
         r = run(*args, stdin=stdin)
         self.assertEqual(r.returncode, 2, args)
-        lines = r.stderr.decode().strip().split("\n")
+        lines = r.stderr.decode().split("\n")
+        self.assertEqual(len(lines), 2, "one line, ending in a newline: %r" % r.stderr)
         self.assertTrue(lines[0].startswith("q72render: "), r.stderr)
         self.assertEqual(os.listdir(self.dir.name), [], "left a file behind")
         return lines[0]
