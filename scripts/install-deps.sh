@@ -7,7 +7,7 @@ packages=(
     cmake g++ make python3 pkg-config
     libgtest-dev libgmock-dev libpng-dev libbenchmark-dev
     clang libclang-rt-dev
-    g++-mingw-w64-x86-64 wine64
+    g++-mingw-w64-x86-64 wine wine64
     xvfb xdotool socat imagemagick x11-utils
 )
 
