@@ -10,6 +10,7 @@ import time
 import lcd
 from harness import (BLACK_ON_GREEN, DONE, LINK, LINK_STATUS, WHITE_ON_BLUE, WM_CLOSE,
                      WM_KEYDOWN, HarnessError, cpu_seconds, wait_until)
+from keys import start_modem
 from test_config import expect_settings
 from test_link import (DATA, FINAL_SCREEN, close_link, follows_the_stream_after_the_last_open,
                        open_link, threads)
@@ -73,12 +74,6 @@ def scribble(app):
 
 def scribbled(app):
     return app.capture().pixel(4, 42) == (255, 0, 0)
-
-
-def key_codes(log):
-    """The key codes q72modem has logged so far."""
-    with open(log) as f:
-        return [int(line.split()[1], 16) for line in f if line.strip()]
 
 
 def stream_file(env, name, data):
@@ -149,14 +144,13 @@ def test_cable_pulled_while_the_modem_streams(env):
 def test_modem_that_stops_reading_holds_each_key_half_a_second_at_most(env):
     pair = env.serial(31)
     app = env.launch(lcd.config(com_port=31))
-    log = env.scratch("keys.log")
-    env.modem(pair, [], ["--log", log])
+    log = start_modem(env, pair)
     setup = open_link(app)
     setup.post(WM_CLOSE)
     setup.wait_closed()
     for _ in range(40):
         app.post(WM_KEYDOWN, KEY_A, 1)
-    wait_until(lambda: key_codes(log) == [ord("A")] * 40, 5, "the keys to reach the modem")
+    wait_until(lambda: log.codes() == b"A" * 40, 5, "the keys to reach the modem")
 
     # The modem's side stops taking bytes. The program's pty is filled from
     # its Linux side (quicker than thousands of keys, whatever the kernel's
@@ -198,7 +192,7 @@ def test_modem_that_stops_reading_holds_each_key_half_a_second_at_most(env):
     # Reading again, the modem gets what was written, and the next key.
     pair.resume_reading()
     app.post(WM_KEYDOWN, KEY_Z, 1)
-    wait_until(lambda: key_codes(log)[-1:] == [ord("Z")], 20, "the last key to reach the modem")
+    wait_until(lambda: log.codes()[-1:] == b"Z", 20, "the last key to reach the modem")
     assert app.close() == 0
 
 
