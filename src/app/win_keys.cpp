@@ -11,8 +11,7 @@ static bool isDown(int vk) {
 }
 
 static void send(uint8_t code) {
-    if (code != 0 && gQ72open == 1)
-        q72_tx(code);
+    if (code != 0 && gQ72open == 1) q72_tx(code);
 }
 
 int Main_OnControlDown(HWND, WPARAM wParam) {

@@ -240,8 +240,7 @@ void rx_feed(const uint8_t *bytes, size_t count) {
         repaint |= interpret(bytes[k]);
         host.unlock();
     }
-    if (repaint)
-        host.repaint();
+    if (repaint) host.repaint();
 }
 
 unsigned rx_CallBack(int lCmd, int lParam) {
