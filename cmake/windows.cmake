@@ -2,8 +2,7 @@
 # portable core linked in, its resources, and the ANSI Windows API.
 enable_language(RC)
 
-file(GLOB WIN_APP_SOURCES CONFIGURE_DEPENDS
-     ${PROJECT_SOURCE_DIR}/src/app/win_*.cpp ${PROJECT_SOURCE_DIR}/src/link/win_*.cpp)
+file(GLOB WIN_APP_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/win32/*.cpp)
 add_executable(q72display WIN32 ${WIN_APP_SOURCES} ${PROJECT_SOURCE_DIR}/res/q72display.rc)
 target_include_directories(q72display PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/res)
 target_compile_definitions(q72display PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)

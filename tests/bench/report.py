@@ -67,7 +67,7 @@ def paint_section(r):
            "Identity check first (the run stops if it fails):", ""]
     out += ["    " + line for line in r["identity"]]
     out += ["",
-            "The window painter (`paint_lcd`, src/app/win_paint.cpp) and the per-pixel "
+            "The window painter (`paint_lcd`, src/win32/win_paint.cpp) and the per-pixel "
             "baseline (`drawLCDpixel`, one FillRect per LCD pixel, tests/bench/win/"
             "per_pixel_paint.cpp) paint onto a memory bitmap compatible with the screen, "
             "larger than any LCD bitmap, and are read back with GetDIBits: at every scheme "

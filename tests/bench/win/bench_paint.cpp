@@ -17,8 +17,8 @@
 // the two painters' runs interleaved; lo and hi are the fastest and slowest run.
 #include "app/config.h"
 #include "app/lcd_view.h"
-#include "app/win_host.h"
-#include "app/win_paint.h"
+#include "win32/win_host.h"
+#include "win32/win_paint.h"
 #include "lcd/lcd.h"
 #include "paint_identity.h"
 #include "per_pixel_paint.h"

@@ -8,7 +8,7 @@
 // that must run 0, 1, .., 250, 0, 1, .. and prints "read bytes=N reads=N
 // out_of_order=N ms=T rate=B" (bytes per second from the first byte to the
 // last). Exit status 1 when a byte is missing or out of order.
-#include "link/link.h"
+#include "win32/win_serial.h"
 #include "bench_clock.h"
 
 #include <windows.h>

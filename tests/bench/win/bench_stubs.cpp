@@ -1,5 +1,5 @@
 // The window glue linked into the benchmark names the program's main window,
 // which the benchmark does not create; it never requests a repaint through it.
-#include "app/win_main.h"
+#include "win32/win_main.h"
 
 HWND gHwnd;

@@ -1,5 +1,5 @@
 #include "paint_identity.h"
-#include "app/win_paint.h"
+#include "win32/win_paint.h"
 #include "per_pixel_paint.h"
 #include "test_images.h"
 

@@ -1,4 +1,4 @@
-#include "app/win_config.h"
+#include "win32/win_config.h"
 #include "app/config.h"
 
 #include <windows.h>

@@ -1,8 +1,8 @@
 // The painter: one stretch of a two-colour DIB into an off-screen bitmap, then
 // one copy to the window. Integer zoom makes the stretch pixel-exact.
-#include "app/win_paint.h"
+#include "win32/win_paint.h"
 #include "app/config.h"
-#include "app/win_host.h"
+#include "win32/win_host.h"
 
 #include <cstring>
 

@@ -2,9 +2,9 @@
 // and a nonzero key code goes to the modem while the link is open. The
 // translation runs whether or not the link is open, so the chord flag keeps
 // following Shift and Ctrl.
-#include "app/win_keys.h"
+#include "win32/win_keys.h"
 #include "link/keymap.h"
-#include "link/link.h"
+#include "win32/win_serial.h"
 
 static bool isDown(int vk) {
     return (GetKeyState(vk) & 0x8000) != 0;

@@ -1,6 +1,6 @@
 // The COM port: opening and configuring it, overlapped transfers, the receive
 // thread and the link's open and close sequences.
-#include "link/link.h"
+#include "win32/win_serial.h"
 #include "link/rx_stream.h"
 
 HANDLE hComm;

@@ -1,7 +1,7 @@
 // Entry point: start-up in order, then the message loop.
-#include "app/win_main.h"
-#include "app/win_config.h"
-#include "app/win_host.h"
+#include "win32/win_main.h"
+#include "win32/win_config.h"
+#include "win32/win_host.h"
 
 #include <commctrl.h>
 

@@ -1,5 +1,5 @@
-#include "app/win_host.h"
-#include "app/win_main.h"
+#include "win32/win_host.h"
+#include "win32/win_main.h"
 #include "link/rx_stream.h"
 
 static SRWLOCK mapLock = SRWLOCK_INIT;

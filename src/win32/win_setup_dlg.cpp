@@ -1,10 +1,10 @@
 // The setup dialog (colour scheme, display size, COM port, link) and the port
 // dialog it opens.
-#include "app/win_setup_dlg.h"
+#include "win32/win_setup_dlg.h"
 #include "app/config.h"
-#include "app/win_config.h"
-#include "app/win_main.h"
-#include "link/link.h"
+#include "win32/win_config.h"
+#include "win32/win_main.h"
+#include "win32/win_serial.h"
 #include "resource.h"
 
 enum { PORT_COUNT_MAX = 80 }; // COM1..COM80 are probed

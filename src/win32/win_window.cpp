@@ -1,13 +1,13 @@
 // The main window: class, creation, message routing, placement and tick.
-#include "app/win_main.h"
+#include "win32/win_main.h"
 #include "app/lcd_view.h"
 #include "app/startup_screen.h"
-#include "app/win_keys.h"
-#include "app/win_paint.h"
-#include "app/win_setup_dlg.h"
+#include "win32/win_keys.h"
+#include "win32/win_paint.h"
+#include "win32/win_setup_dlg.h"
 #include "lcd/lcd.h"
 #include "lcd/status.h"
-#include "link/link.h"
+#include "win32/win_serial.h"
 #include "resource.h"
 
 HWND gHwnd;
