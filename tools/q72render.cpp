@@ -79,13 +79,7 @@ static bool writePng(FILE *out, const LcdImage image, int scale, const Scheme &s
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     for (int y = 0; y < height; y++) {
-        for (int x = 0; x < width; x++) {
-            const Rgb &c = image[y / scale][x / scale] ? scheme.on : scheme.off;
-            png_byte *px = &row[3 * x];
-            px[0] = c.r;
-            px[1] = c.g;
-            px[2] = c.b;
-        }
+        lcd_scaled_row(image, scale, scheme, y, row.data());
         png_write_row(png, row.data());
     }
     png_write_end(png, nullptr);

@@ -21,3 +21,23 @@ void lcd_snapshot(LcdImage out) {
         for (int x = 0; x < LCD_WIDTH; x++)
             out[y][x] = map[x][y] != 0;
 }
+
+void lcd_scaled_row(const LcdImage image, int scale, const Scheme &scheme, int y, uint8_t *rgb) {
+    const uint8_t *pixels = image[y / scale];
+    for (int x = 0; x < LCD_WIDTH * scale; x++, rgb += 3) {
+        const Rgb &c = pixels[x / scale] ? scheme.on : scheme.off;
+        rgb[0] = c.r;
+        rgb[1] = c.g;
+        rgb[2] = c.b;
+    }
+}
+
+// '#' has no Morse code, so in a copy of the modem's screen it never stands
+// for a character the modem sent.
+void lcd_text_row(int row, char out[LCD_COLS + 1]) {
+    for (int n = 1; n <= LCD_COLS; n++) {
+        uint8_t code = lcd_cell_code(n, row);
+        out[n - 1] = code >= 32 && code <= 126 ? (char)code : (char)TEXT_STAND_IN;
+    }
+    out[LCD_COLS] = 0;
+}

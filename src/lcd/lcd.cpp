@@ -71,7 +71,11 @@ void lcd_putc(uint8_t c, uint8_t x, uint8_t y) {
 
 uint8_t lcd_getc(uint8_t x, uint8_t y) {
     lcd_gotoxy(x, y);
-    return inGrid(curX, curY) ? cells.code[curX - 1][curY - 1] : ' ';
+    return lcd_cell_code(curX, curY);
+}
+
+uint8_t lcd_cell_code(int x, int y) {
+    return inGrid(x, y) ? cells.code[x - 1][y - 1] : ' ';
 }
 
 void lcd_putch(char c) {

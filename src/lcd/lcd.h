@@ -25,6 +25,9 @@ void lcd_drawcursor(uint8_t x, uint8_t y, bool on);
 void lcd_gotoxy(uint8_t x, uint8_t y);
 void lcd_putc(uint8_t c, uint8_t x, uint8_t y);
 uint8_t lcd_getc(uint8_t x, uint8_t y);
+// The code last drawn in cell (x, y) of the grid, without moving the cursor;
+// a space outside the grid.
+uint8_t lcd_cell_code(int x, int y);
 void lcd_putch(char c);
 void lcd_prstr(const char *str);
 void lcd_clear_all();

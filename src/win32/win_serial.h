@@ -1,20 +1,12 @@
 // The serial link to the modem: the port, the receive thread and the key
 // transmit. Everything here except rxThread runs on the window thread.
 #pragma once
+#include "link/link_status.h"
+
 #include <windows.h>
 
 #include <atomic>
 #include <cstdint>
-
-// Results of openComm and openLink.
-enum {
-    LINK_OK = 0,
-    LINK_OPEN_FAIL = -4,      // the port does not exist, is in use, or is number 0
-    LINK_GET_STATE_FAIL = -5, // GetCommState failed
-    LINK_SET_STATE_FAIL = -6, // SetCommState failed
-    LINK_PURGE_FAIL = -10,    // PurgeComm failed
-    LINK_THREAD_FAIL = -11,   // the receive thread could not be started
-};
 
 extern HANDLE hComm; // the open port; NULL while closed, INVALID_HANDLE_VALUE after a failed open
 extern DCB dcb;

@@ -2,6 +2,7 @@
 // dialog it opens.
 #include "win32/win_setup_dlg.h"
 #include "app/config.h"
+#include "app/texts.h"
 #include "win32/win_config.h"
 #include "win32/win_main.h"
 #include "win32/win_serial.h"
@@ -9,22 +10,10 @@
 
 enum { PORT_COUNT_MAX = 80 }; // COM1..COM80 are probed
 
-static const char *const sizeNames[] = {"1X", "2X", "3X", "4X"};
-
-// Status text for a result of openLink.
-static const char *linkFailureText(int result) {
-    switch (result) {
-    case LINK_OPEN_FAIL: return "Com Open Fail";
-    case LINK_GET_STATE_FAIL: return "Get State Fail";
-    case LINK_SET_STATE_FAIL: return "Set State Fail";
-    default: return "Unknown Fail";
-    }
-}
-
 static void showLinkState(HWND hDlg) {
-    bool open = gQ72open == 1;
-    SetDlgItemTextA(hDlg, IDC_LINK_STATUS, open ? "Q72 Linked" : "Q72 I/F Closed");
-    SetDlgItemTextA(hDlg, IDC_LINK, open ? "Close I/F" : "Open I/F");
+    LinkState state = gQ72open == 1 ? LINK_OPEN : LINK_CLOSED;
+    SetDlgItemTextA(hDlg, IDC_LINK_STATUS, link_state_text(state));
+    SetDlgItemTextA(hDlg, IDC_LINK, link_button_text(state));
 }
 
 static void showComPort(HWND hDlg) {
@@ -46,7 +35,7 @@ static void toggleLink(HWND hDlg) {
     if (result == LINK_OK)
         showLinkState(hDlg);
     else
-        SetDlgItemTextA(hDlg, IDC_LINK_STATUS, linkFailureText(result));
+        SetDlgItemTextA(hDlg, IDC_LINK_STATUS, link_failure_text(result));
 }
 
 // Port dialog state: list position k shows port comArray[k].
@@ -133,7 +122,7 @@ static void initSetup(HWND hDlg) {
     curScale = q72cfg.scale;
     showLinkState(hDlg);
     showComPort(hDlg);
-    for (const char *name : sizeNames)
+    for (const char *name : SIZE_NAMES)
         SendDlgItemMessageA(hDlg, IDC_SIZE_LIST, CB_ADDSTRING, 0, (LPARAM)name);
     // Scale 0 selects position -1 and scales above 4 a position past the end:
     // either way nothing is selected.

@@ -2,6 +2,7 @@
 #include "win32/win_main.h"
 #include "app/lcd_view.h"
 #include "app/startup_screen.h"
+#include "app/texts.h"
 #include "win32/win_keys.h"
 #include "win32/win_paint.h"
 #include "win32/win_setup_dlg.h"
@@ -14,7 +15,6 @@ HWND gHwnd;
 int32_t gXpos, gYpos;
 
 static const char className[] = "T83displClass";
-static const char windowTitle[] = "Q72display 1.0";
 
 static COLORREF colorOf(Rgb c) {
     return RGB(c.r, c.g, c.b);
@@ -34,7 +34,7 @@ bool registerMainClass() {
 }
 
 HWND createMainWindow() {
-    return CreateWindowExA(0, className, windowTitle, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0,
+    return CreateWindowExA(0, className, PROGRAM_TITLE, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0,
                            0, CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL, ghInstance, NULL);
 }
 

@@ -1,0 +1,11 @@
+// Names and texts that every front end shows the same way.
+#pragma once
+
+inline constexpr char PROGRAM_TITLE[] = "Q72display 1.0";
+// The main window's caption while the link's device is gone.
+inline constexpr char LINK_LOST_TITLE[] = "Q72display 1.0 - link lost";
+inline constexpr char SETUP_TITLE[] = "Q72display 1.0 Setup";
+inline constexpr char PORT_DIALOG_TITLE[] = "Select Com Port";
+
+// The display sizes offered, for scale 1..4.
+inline constexpr const char *SIZE_NAMES[4] = {"1X", "2X", "3X", "4X"};
