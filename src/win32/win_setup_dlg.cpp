@@ -139,11 +139,13 @@ static void restoreSettings() {
 
 static void acceptSettings(HWND hDlg) {
     q72cfg.BlkOnGrn = SendDlgItemMessageA(hDlg, IDC_BLACK_ON_GREEN, BM_GETCHECK, 0, 0) ? 1 : 0;
-    q72cfg.scale = (uint8_t)(SendDlgItemMessageA(hDlg, IDC_SIZE_LIST, CB_GETCURSEL, 0, 0) + 1);
+    // Text typed into the size list clears its selection: the scale in force stays.
+    LRESULT size = SendDlgItemMessageA(hDlg, IDC_SIZE_LIST, CB_GETCURSEL, 0, 0);
+    if (size != CB_ERR) q72cfg.scale = (uint8_t)(size + 1);
     // Only an unchanged scheme with the scale 0 before and after is not saved.
     bool unchanged = q72cfg.BlkOnGrn == curColor && curScale == 0 && q72cfg.scale == 0;
     if (!unchanged) {
-        saveConfigFile();
+        saveConfigFile(hDlg);
         SendMessageA(gHwnd, WM_COMMAND, CMD_APPLY_SETTINGS, 0);
     }
     EndDialog(hDlg, 1);

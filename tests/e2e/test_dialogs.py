@@ -247,6 +247,21 @@ def test_done_saves_scheme_and_scale_and_resizes(env):
     assert app.close() == 0
 
 
+def test_done_with_no_size_selected_keeps_the_scale(env):
+    # Typing into the size list's edit field clears its selection, as this does.
+    app = env.launch(lcd.config(com_port=23, blk_on_grn=1, scale=2))
+    setup = app.open_setup()
+    setup.select(SIZE_LIST, -1)
+    assert setup.items(SIZE_LIST) == (["1X", "2X", "3X", "4X"], -1)
+    setup.click(WHITE_ON_BLUE)
+    setup.click(DONE)
+    setup.wait_closed()
+    assert app.config_bytes() == lcd.config(com_port=23, blk_on_grn=0, scale=2)
+    app.expect_placement(2)
+    app.expect_lcd(env.renderer.startup_map(), 2, 0, start_blk_on_grn=1)
+    assert app.close() == 0
+
+
 def test_cancel_restores_all_three_settings(env):
     start = lcd.config(com_port=23, blk_on_grn=1, scale=2)
     app = env.launch(start)
