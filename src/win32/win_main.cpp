@@ -22,7 +22,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {
 
     takeModulePath();
     config_path_for(szModuleFileName, szConfigName, sizeof szConfigName);
-    loadConfigFile();
+    loadConfigFile(NULL); // before the window exists
 
     connect_interpreter();
     if (!registerMainClass()) return 1;

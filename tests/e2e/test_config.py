@@ -4,7 +4,7 @@ the path it is kept at, and saves that cannot complete."""
 import os
 
 import lcd
-from harness import CMD_APPLY_SETTINGS, WM_COMMAND, windows_path
+from harness import BLACK_ON_GREEN, CMD_APPLY_SETTINGS, DONE, WM_COMMAND, windows_path
 
 DEFAULTS = bytes([0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0])
 
@@ -70,8 +70,15 @@ def test_path_is_the_program_path_with_extension_cfg(env):
         ("my.exe.files", "Q72DISPLAY.EXE", "Q72DISPLAY.cfg"),
         ("tools", "q72.v2.exe", "q72.v2.cfg"),
         ("d" * 180, "q72display.exe", "q72display.cfg"),
+        # A path with no room for the temporary file's suffix: written in place.
+        (257, "q72display.exe", "q72display.cfg"),
     ]
     for folder_name, exe_name, config_name in cases:
+        if isinstance(folder_name, int):  # sized for a configuration path of that length
+            length = folder_name
+            base = os.path.join(env.root, "runs", "000")
+            folder_name = "e" * (length - len(windows_path(base)) - 2 - len(config_name))
+            assert len(windows_path(os.path.join(base, folder_name, config_name))) == length
         folder = env.new_folder(folder_name)
         app = env.launch(folder=folder, exe_name=exe_name)
         assert app.close() == 0
@@ -123,7 +130,7 @@ def test_locked_file_keeps_its_content(env):
     assert app.config_bytes() == file
 
 
-def test_save_that_cannot_create_its_file_is_silent(env):
+def test_save_where_no_file_can_be_created_is_silent(env):
     # The file's name taken by a folder: it cannot be opened, nor replaced.
     app = env.app()
     os.mkdir(app.config_path)
@@ -133,12 +140,35 @@ def test_save_that_cannot_create_its_file_is_silent(env):
     assert leftovers(app) == []
     assert app.close() == 0
 
-    # No file, and the temporary file's name taken by a folder.
+    # No file, and the temporary file's name taken by a folder: the file is
+    # written in place.
     app = env.app()
     os.mkdir(app.config_path + ".tmp")
     app.start().wait_window()
     expect_settings(env, app, 1, 1)
-    assert app.config_bytes() is None
+    assert app.config_bytes() == DEFAULTS
+    assert app.close() == 0
+
+
+def test_failed_replace_reports_over_the_setup_dialog(env):
+    # Another program has the file open for reading and writing but not for
+    # deletion: it can be written, not replaced.
+    file = lcd.config(com_port=3, blk_on_grn=0, scale=2)
+    app = env.launch(file)
+    handle = env.probe.value("share " + windows_path(app.config_path))
+    try:
+        setup = app.open_setup()
+        setup.click(BLACK_ON_GREEN)
+        setup.click(DONE)
+        box, text = app.wait_message_box("Error")
+        assert text == "Save State Failed."
+        assert int(env.probe.value("owner %d" % box), 0) == setup.hwnd
+        app.answer_message_box(box)
+        setup.wait_closed()
+    finally:
+        env.probe.call("release " + handle)
+    assert leftovers(app) == [], "the temporary file is removed"
+    assert app.config_bytes() == file
     assert app.close() == 0
 
 

@@ -13,6 +13,7 @@
 //   move H X Y W H             SetWindowPos: place and size, z-order kept
 //   classinfo H                class style and class name
 //   menu H                     the window's menu handle, 0 if none
+//   owner H                    the window's owner, 0 if none
 //   capture H FILE             client area as a binary PPM
 //   post H MSG WPARAM LPARAM   PostMessage
 //   send H MSG WPARAM LPARAM   SendMessage (5 s time-out): its result
@@ -36,6 +37,8 @@
 // Files:
 //   resource EXE TYPE ID FILE  copies resource TYPE/ID of EXE to FILE, "ok SIZE"
 //   hold FILE                  opens FILE with no sharing and keeps it open: "ok HANDLE"
+//   share FILE                 the same, sharing reading and writing but not deletion,
+//                              as an editor might: the file can be written, not replaced
 //   release HANDLE             closes a handle from hold
 #include <windows.h>
 #include <tlhelp32.h>
@@ -344,8 +347,9 @@ static void runCommand() {
         EnumWindows(listTopLevel, 0);
         return ok();
     }
-    if (!std::strcmp(name, "hold")) {
-        HANDLE file = CreateFileA(restOfLine(), GENERIC_READ | GENERIC_WRITE, 0, NULL,
+    if (!std::strcmp(name, "hold") || !std::strcmp(name, "share")) {
+        DWORD sharing = name[0] == 's' ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+        HANDLE file = CreateFileA(restOfLine(), GENERIC_READ | GENERIC_WRITE, sharing, NULL,
                                   OPEN_EXISTING, 0, NULL);
         if (file == INVALID_HANDLE_VALUE) return fail("cannot open file");
         return ok("0x%llx", (unsigned long long)(UINT_PTR)file);
@@ -410,6 +414,8 @@ static void runCommand() {
     }
     if (!std::strcmp(name, "menu"))
         return ok("0x%llx", (unsigned long long)(UINT_PTR)GetMenu(hwnd));
+    if (!std::strcmp(name, "owner"))
+        return ok("0x%llx", (unsigned long long)(UINT_PTR)GetWindow(hwnd, GW_OWNER));
     if (!std::strcmp(name, "capture")) {
         char *path = nextWord();
         return path ? capture(hwnd, path) : fail("usage: capture H FILE");
