@@ -3,6 +3,8 @@
 #include "win32/win_serial.h"
 #include "link/rx_stream.h"
 
+#include <cstring>
+
 HANDLE hComm;
 DCB dcb;
 COMMTIMEOUTS comTimeOut;
@@ -13,11 +15,16 @@ char portStr[16];
 
 enum : DWORD {
     READ_TIMEOUT_MS = 250,  // an idle receive thread checks runRxThread this often
-    WRITE_LIMIT_MS = 500,   // longest a key code may hold up the window thread
+    WRITE_TIMEOUT_MS = 400, // the driver ends a write it cannot finish after this
+    WRITE_WAIT_MS = 450,    // then the write is cancelled ...
+    CANCEL_WAIT_MS = 50,    // ... and given up on: a key holds the window thread 0.5 s at most
     SETTLE_MS = 400,        // the port settles before what arrived so far is dropped
     FAILURE_PAUSE_MS = 100, // between reads that fail at once
     CANCEL_RETRY_MS = 20,   // while stopping the receive thread
 };
+
+// True from the start of the receive thread until it no longer uses the port.
+static std::atomic<bool> rxRunning;
 
 // Receive buffer: a read takes what the driver already holds, up to its size.
 static uint8_t rbuf[256];
@@ -43,11 +50,12 @@ static int configurePort() {
     if (!SetCommState(hComm, &dcb)) return LINK_SET_STATE_FAIL;
 
     // A read ends once it has its bytes, or after READ_TIMEOUT_MS with none;
-    // a write ends after WRITE_LIMIT_MS even when the driver holds it back.
+    // a write ends after WRITE_TIMEOUT_MS even when the driver holds it back.
+    // Without these the receive thread could not be stopped.
     comTimeOut = {};
     comTimeOut.ReadTotalTimeoutConstant = READ_TIMEOUT_MS;
-    comTimeOut.WriteTotalTimeoutConstant = WRITE_LIMIT_MS;
-    SetCommTimeouts(hComm, &comTimeOut);
+    comTimeOut.WriteTotalTimeoutConstant = WRITE_TIMEOUT_MS;
+    if (!SetCommTimeouts(hComm, &comTimeOut)) return LINK_SET_STATE_FAIL;
 
     Sleep(SETTLE_MS);
     if (!PurgeComm(hComm, PURGE_RXCLEAR)) return LINK_PURGE_FAIL;
@@ -70,22 +78,16 @@ int openComm(uint8_t comPort) {
     return result;
 }
 
-// One overlapped transfer on hComm with an event of its own. A transfer still
-// pending after waitMs is cancelled. Returns ERROR_SUCCESS when it completed,
-// else the error; `done` counts the bytes moved either way.
-static DWORD transfer(bool write, void *buf, DWORD count, DWORD waitMs, DWORD &done) {
+// One overlapped read on hComm with an event of its own, waited for until it
+// ends: by its bytes, the read time-out, or a cancel. Returns ERROR_SUCCESS
+// or the error; `done` counts the bytes read either way.
+static DWORD readTransfer(void *buf, DWORD count, DWORD &done) {
     done = 0;
     OVERLAPPED ov = {};
     ov.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
     if (!ov.hEvent) return GetLastError();
-    BOOL finished =
-        write ? WriteFile(hComm, buf, count, NULL, &ov) : ReadFile(hComm, buf, count, NULL, &ov);
-    DWORD error = finished ? ERROR_SUCCESS : GetLastError();
-    if (error == ERROR_IO_PENDING) {
-        if (WaitForSingleObject(ov.hEvent, waitMs) != WAIT_OBJECT_0) CancelIoEx(hComm, &ov);
-        error = ERROR_SUCCESS;
-    }
-    // Waits only for a cancelled transfer to be wound up.
+    DWORD error = ReadFile(hComm, buf, count, NULL, &ov) ? ERROR_SUCCESS : GetLastError();
+    if (error == ERROR_IO_PENDING) error = ERROR_SUCCESS;
     if (error == ERROR_SUCCESS && !GetOverlappedResult(hComm, &ov, &done, TRUE))
         error = GetLastError();
     CloseHandle(ov.hEvent);
@@ -108,17 +110,59 @@ int readAvailable(void *lpBuf, DWORD dwMax) {
     DWORD waiting = bytesWaiting();
     DWORD count = waiting == 0 ? 1 : waiting < dwMax ? waiting : dwMax;
     DWORD done = 0;
-    DWORD error = transfer(false, lpBuf, count, INFINITE, done);
+    DWORD error = readTransfer(lpBuf, count, done);
     SetLastError(error);
     // Wine reports the time-out as ERROR_TIMEOUT, Windows as success with no byte.
     if (done > 0 || error == ERROR_SUCCESS || error == ERROR_TIMEOUT) return int(done);
     return -1;
 }
 
-// Also sets the last error: ERROR_TIMEOUT when the write ended short.
+// The key write in flight. A driver may keep a write, even a cancelled one,
+// past any limit; its record and bytes stay the driver's until it ends, so
+// they live here rather than on the stack, and a new write waits its turn.
+static struct {
+    OVERLAPPED ov;
+    uint8_t bytes[16];
+    bool pending; // given up on while the driver still held it
+} tx;
+
+static bool txEnded() {
+    if (tx.pending && WaitForSingleObject(tx.ov.hEvent, 0) == WAIT_OBJECT_0) tx.pending = false;
+    return !tx.pending;
+}
+
+// Also sets the last error: ERROR_TIMEOUT when the write ended short or was
+// given up on, ERROR_BUSY while an earlier one is still held by the driver.
 int writeABuffer(const void *lpBuf, DWORD dwToWrite) {
+    if (dwToWrite > sizeof tx.bytes) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (!txEnded()) {
+        SetLastError(ERROR_BUSY);
+        return 0;
+    }
+    HANDLE event = tx.ov.hEvent ? tx.ov.hEvent : CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (!event) return 0;
+    tx.ov = {};
+    tx.ov.hEvent = event;
+    std::memcpy(tx.bytes, lpBuf, dwToWrite);
+    DWORD error =
+        WriteFile(hComm, tx.bytes, dwToWrite, NULL, &tx.ov) ? ERROR_SUCCESS : GetLastError();
+    if (error == ERROR_IO_PENDING) {
+        error = ERROR_SUCCESS;
+        if (WaitForSingleObject(event, WRITE_WAIT_MS) != WAIT_OBJECT_0) {
+            CancelIoEx(hComm, &tx.ov);
+            if (WaitForSingleObject(event, CANCEL_WAIT_MS) != WAIT_OBJECT_0) {
+                tx.pending = true;
+                SetLastError(ERROR_TIMEOUT);
+                return 0;
+            }
+        }
+    }
     DWORD done = 0;
-    DWORD error = transfer(true, const_cast<void *>(lpBuf), dwToWrite, WRITE_LIMIT_MS, done);
+    if (error == ERROR_SUCCESS && !GetOverlappedResult(hComm, &tx.ov, &done, FALSE))
+        error = GetLastError();
     if (error == ERROR_SUCCESS && done != dwToWrite) error = ERROR_TIMEOUT;
     SetLastError(error);
     return error == ERROR_SUCCESS;
@@ -140,6 +184,7 @@ DWORD WINAPI rxThread(LPVOID) {
         if (got < 0) pauseAfterFailure(); // also after a cancel (995, 676 under Wine): ends at once
         if (got > 0) rx_feed(rbuf, (size_t)got);
     }
+    rxRunning = false;
     return 0;
 }
 
@@ -152,18 +197,21 @@ void q72_tx(uint8_t ch) {
 // waits until it has ended. The thread may be inside its repaint request,
 // which waits for this (the window) thread to paint, so sent messages are
 // served while waiting. The cancel is repeated because a read started just
-// after the flag was cleared would otherwise run to its time-out.
+// after the flag was cleared would otherwise run to its time-out. The thread
+// says itself when it is done with the port, so even a failing wait never
+// lets the port close under it.
 static void stopRxThread() {
     runRxThread = 0;
     if (!hRxThread) return;
-    for (;;) {
+    while (rxRunning) {
         CancelIoEx(hComm, NULL); // the read ends with 995 (676 under Wine)
         DWORD woken =
             MsgWaitForMultipleObjects(1, &hRxThread, FALSE, CANCEL_RETRY_MS, QS_SENDMESSAGE);
-        if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED) break;
+        if (woken == WAIT_FAILED) Sleep(CANCEL_RETRY_MS);
         MSG msg;
         PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
+    WaitForSingleObject(hRxThread, INFINITE); // it has left the loop; this is its return
     CloseHandle(hRxThread);
     hRxThread = NULL;
 }
@@ -174,9 +222,11 @@ int openLink(uint8_t comPort) {
     // Set before the thread starts, so that a close right after the open
     // cannot be undone by the thread.
     runRxThread = 1;
+    rxRunning = true;
     hRxThread = CreateThread(NULL, 0, rxThread, NULL, 0, NULL);
     if (!hRxThread) {
         runRxThread = 0;
+        rxRunning = false;
         closePort();
         return LINK_THREAD_FAIL;
     }
