@@ -3,6 +3,7 @@
 #include "app/lcd_view.h"
 #include "app/startup_screen.h"
 #include "app/texts.h"
+#include "win32/win_host.h"
 #include "win32/win_keys.h"
 #include "win32/win_paint.h"
 #include "win32/win_setup_dlg.h"
@@ -57,8 +58,13 @@ static void Main_OnInit(HWND hwnd) {
     SetTimer(hwnd, TICK_TIMER_ID, TICK_MS, NULL);
 }
 
+// Under the interpreter's lock, so that a status byte the stream sets between
+// the countdown and the clearing of the status bits is not lost.
 static void Main_OnTimer(HWND hwnd) {
-    if (flash_tick()) RedrawWindow(hwnd, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
+    map_lock();
+    bool expired = flash_tick();
+    map_unlock();
+    if (expired) RedrawWindow(hwnd, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
 }
 
 static void Main_OnDestroy(HWND hwnd) {
