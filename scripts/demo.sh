@@ -4,12 +4,29 @@
 #
 #   q72modem --demo  <->  socat pty pair  <->  COM21 of a private Wine prefix
 #
+#   bash scripts/demo.sh [--duration SEC] [--out DIR]
+#
 # With a display ($DISPLAY) the window opens there: right-click it and press
 # "Open I/F". Without one, everything runs on a private Xvfb: the script opens
-# the link itself and saves a screenshot. Ctrl+C or closing the window stops
-# everything the script started. Work files live in out/demo/.
+# the link itself, lets the demo run SEC seconds (default 8) and saves a
+# screenshot. With a display, --duration stops the demo after SEC seconds.
+# Ctrl+C or closing the window stops everything the script started. Work
+# files, the Wine prefix among them, live in DIR (default out/demo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+duration=
+run=$PWD/out/demo
+while [ $# -gt 0 ]; do
+    case $1 in
+    --duration) duration=${2:-}; shift $(($# > 1 ? 2 : 1)) ;;
+    --out) run=$(realpath -m "${2:?--out needs a folder}"); shift 2 ;;
+    *) echo "usage: bash scripts/demo.sh [--duration SEC] [--out DIR]" >&2; exit 2 ;;
+    esac
+done
+if [ -n "$duration" ] && ! [[ $duration =~ ^[0-9]+$ ]]; then
+    echo "demo: --duration needs a whole number of seconds" >&2
+    exit 2
+fi
 bash scripts/install-deps.sh
 jobs=$(nproc)
 cmake -S . -B build >/dev/null
@@ -17,7 +34,6 @@ cmake --build build -j"$jobs" --target q72modem
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
 cmake --build build-win -j"$jobs" --target q72display q72probe
 
-run=$PWD/out/demo
 mkdir -p "$run"
 export WINEPREFIX=$run/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 port=21
@@ -46,6 +62,10 @@ if [ ! -d "$WINEPREFIX" ]; then
     echo "demo: creating the Wine prefix (once, about 15 s)"
     wineboot -i >"$run/wine.log" 2>&1
 fi
+# This run's own server, whatever is still running: wineboot leaves its
+# server behind for a while, and `wineserver -p` refuses to start beside it.
+wineserver -k >>"$run/wine.log" 2>&1 || true
+wineserver -w >>"$run/wine.log" 2>&1
 wineserver -p >>"$run/wine.log" 2>&1
 # Wine renumbers low COM links whenever its server starts; let it do so before
 # linking the cable as COM21, which it leaves alone.
@@ -79,7 +99,12 @@ if [ "$headless" = 0 ]; then
     echo "demo: Q72display runs on $DISPLAY with the simulated modem on COM$port."
     echo "demo: right-click the window and press \"Open I/F\"; keys you type go to"
     echo "demo: the modem (logged in $run/keys.log). Ctrl+C or close the window to stop."
-    wait "$app" || true
+    if [ -z "$duration" ]; then
+        wait "$app" || true
+    else
+        end=$((SECONDS + duration))
+        while [ $SECONDS -lt $end ] && kill -0 "$app" 2>/dev/null; do sleep 0.2; done
+    fi
     exit 0
 fi
 
@@ -110,9 +135,11 @@ setup=$(poll 10 find Q72display 1.0 Setup)
 probe send "$setup" 0 0 0 >/dev/null               # returns once the dialog is up
 probe click "$setup" 4006 >/dev/null               # "Open I/F"
 for _ in $(seq 50); do [ "$(probe text "$setup" 4012)" = "Q72 Linked" ] && break; sleep 0.1; done
-echo "demo: link: $(probe text "$setup" 4012)"
+status=$(probe text "$setup" 4012)
+echo "demo: link: $status"
+[ "$status" = "Q72 Linked" ] || exit 1
 probe click "$setup" 4011 >/dev/null               # "Done"
-sleep 8
+sleep "${duration:-8}"
 shot=$run/screenshot.png
 probe capture "$main" "$(winepath -w "$run/screenshot.ppm")" >/dev/null
 convert "$run/screenshot.ppm" "$shot" && rm -f "$run/screenshot.ppm"

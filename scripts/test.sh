@@ -3,7 +3,9 @@
 #   1. the native build: unit tests (GoogleTest) and tool tests, under CTest;
 #   2. the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   3. each fuzz target for a bounded time (FUZZ_SECONDS, default 60);
-#   4. the Windows program, cross-built and tested end to end under Wine.
+#   4. the Windows program, cross-built and tested end to end under Wine;
+#   5. the demo, headless, as a new user would first run it: from a fresh
+#      folder with no Wine prefix; it must link, and save its screenshot.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -26,3 +28,10 @@ echo "== the Windows program under Wine"
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
 cmake --build build-win -j"$jobs"
 python3 tests/e2e/run.py --native-build build --win-build build-win
+
+echo "== the demo, headless, from a fresh folder"
+demo=$(mktemp -d)
+env -u DISPLAY bash scripts/demo.sh --duration 3 --out "$demo/out" | tee "$demo/demo.log"
+grep -qx 'demo: link: Q72 Linked' "$demo/demo.log" || { echo "demo: did not link" >&2; exit 1; }
+identify "$demo/out/screenshot.png" || { echo "demo: no screenshot" >&2; exit 1; }
+rm -rf "$demo"
