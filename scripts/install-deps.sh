@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make python3 pkg-config
-    libgtest-dev libgmock-dev libpng-dev libbenchmark-dev
+    libgtest-dev libgmock-dev libpng-dev libbenchmark-dev libgtk-3-dev
     clang libclang-rt-dev
     g++-mingw-w64-x86-64 wine wine64
     xvfb xdotool socat imagemagick x11-utils

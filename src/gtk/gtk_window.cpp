@@ -1,0 +1,157 @@
+#include "gtk/gtk_window.h"
+#include "app/config.h"
+#include "app/lcd_view.h"
+#include "app/startup_screen.h"
+#include "app/texts.h"
+#include "gtk/gtk_copy.h"
+#include "gtk/gtk_host.h"
+#include "gtk/gtk_keys.h"
+#include "gtk/gtk_serial.h"
+#include "gtk/gtk_setup.h"
+#include "lcd/status.h"
+
+#include <initializer_list>
+
+enum {
+    TICK_MS = 100,
+    WINDOW_X = 50,
+    WINDOW_Y = 50,
+};
+
+static GtkWidget *window;
+static GtkWidget *lcdArea;
+static GtkWidget *windowMenu;
+
+// The picture in cairo's pixel format, 0x00RRGGBB, big enough for scale 4.
+static uint32_t pixels[LCD_HEIGHT * 4][LCD_WIDTH * 4];
+static cairo_surface_t *picture;
+
+// The bitmap at the scale, in device pixels: no smoothing, no HiDPI stretch.
+static gboolean onDraw(GtkWidget *widget, cairo_t *cr, gpointer) {
+    LcdImage image;
+    map_lock();
+    lcd_snapshot(image);
+    map_unlock();
+    int scale = q72cfg.scale;
+    Size size = bitmap_size(q72cfg.scale);
+    Scheme scheme = scheme_for(q72cfg.BlkOnGrn);
+    uint8_t rgb[3 * LCD_WIDTH * 4];
+    cairo_surface_flush(picture);
+    for (int y = 0; y < size.height; y++) {
+        lcd_scaled_row(image, scale, scheme, y, rgb);
+        for (int x = 0; x < size.width; x++)
+            pixels[y][x] = (uint32_t)rgb[3 * x] << 16 | rgb[3 * x + 1] << 8 | rgb[3 * x + 2];
+    }
+    cairo_surface_mark_dirty(picture);
+    int factor = gtk_widget_get_scale_factor(widget);
+    cairo_surface_set_device_scale(picture, factor, factor);
+    cairo_set_source_surface(cr, picture, 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+    cairo_rectangle(cr, 0, 0, (double)size.width / factor, (double)size.height / factor);
+    cairo_fill(cr);
+    return TRUE;
+}
+
+static gboolean onTick(gpointer) {
+    map_lock();
+    bool expired = flash_tick();
+    map_unlock();
+    if (expired) gtk_widget_queue_draw(lcdArea);
+    return G_SOURCE_CONTINUE;
+}
+
+// Every key goes to the modem; none reaches GTK's own key handling.
+static gboolean onKey(GtkWidget *, GdkEventKey *event, gpointer) {
+    uint8_t code = key_code_of(event);
+    if (code) link_send(code);
+    return TRUE;
+}
+
+// Keys all belong to the modem, so the mouse opens things: a right click the
+// setup dialog, a middle click or Ctrl+left click the window menu.
+static gboolean onButton(GtkWidget *, GdkEventButton *event, gpointer) {
+    if (event->type != GDK_BUTTON_PRESS) return TRUE;
+    if (event->button == GDK_BUTTON_SECONDARY)
+        setup_open(GTK_WINDOW(window));
+    else if (event->button == GDK_BUTTON_MIDDLE ||
+             (event->button == GDK_BUTTON_PRIMARY && (event->state & GDK_CONTROL_MASK)))
+        gtk_menu_popup_at_pointer(GTK_MENU(windowMenu), (GdkEvent *)event);
+    return TRUE;
+}
+
+static void onSetupItem(GtkMenuItem *, gpointer) {
+    setup_open(GTK_WINDOW(window));
+}
+
+static void onOnTopItem(GtkCheckMenuItem *item, gpointer) {
+    gtk_window_set_keep_above(GTK_WINDOW(window), gtk_check_menu_item_get_active(item));
+}
+
+static void onCopyItem(GtkMenuItem *, gpointer) {
+    copy_screen(window);
+}
+
+static GtkWidget *buildMenu() {
+    GtkWidget *menu = gtk_menu_new();
+    GtkWidget *setup = gtk_menu_item_new_with_label("Setup...");
+    GtkWidget *onTop = gtk_check_menu_item_new_with_label("Always on Top");
+    GtkWidget *copy = gtk_menu_item_new_with_label("Copy Screen");
+    gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(onTop), TRUE);
+    g_signal_connect(setup, "activate", G_CALLBACK(onSetupItem), nullptr);
+    g_signal_connect(onTop, "toggled", G_CALLBACK(onOnTopItem), nullptr);
+    g_signal_connect(copy, "activate", G_CALLBACK(onCopyItem), nullptr);
+    for (GtkWidget *item : {setup, onTop, copy})
+        gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+    gtk_widget_show_all(menu);
+    gtk_menu_attach_to_widget(GTK_MENU(menu), lcdArea, nullptr);
+    return menu;
+}
+
+// The client area is the bitmap, in device pixels.
+static void applySize() {
+    Size size = bitmap_size(q72cfg.scale);
+    int factor = gtk_widget_get_scale_factor(lcdArea);
+    gtk_widget_set_size_request(lcdArea, size.width / factor, size.height / factor);
+}
+
+static void onScaleFactor(GObject *, GParamSpec *, gpointer) {
+    applySize();
+}
+
+void window_apply_settings() {
+    applySize();
+    gtk_widget_queue_draw(lcdArea);
+}
+
+void window_show_link_state() {
+    bool lost = link_state() == LINK_LOST;
+    gtk_window_set_title(GTK_WINDOW(window), lost ? LINK_LOST_TITLE : PROGRAM_TITLE);
+    setup_show_link_state();
+}
+
+GtkWindow *window_create() {
+    picture = cairo_image_surface_create_for_data((unsigned char *)pixels, CAIRO_FORMAT_RGB24,
+                                                  LCD_WIDTH * 4, LCD_HEIGHT * 4, sizeof pixels[0]);
+    window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_title(GTK_WINDOW(window), PROGRAM_TITLE);
+    gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
+    gtk_window_set_keep_above(GTK_WINDOW(window), TRUE);
+    gtk_window_move(GTK_WINDOW(window), WINDOW_X, WINDOW_Y);
+    lcdArea = gtk_drawing_area_new();
+    gtk_widget_add_events(lcdArea, GDK_BUTTON_PRESS_MASK);
+    gtk_container_add(GTK_CONTAINER(window), lcdArea);
+    applySize();
+    windowMenu = buildMenu();
+
+    g_signal_connect(lcdArea, "draw", G_CALLBACK(onDraw), nullptr);
+    g_signal_connect(lcdArea, "button-press-event", G_CALLBACK(onButton), nullptr);
+    g_signal_connect(lcdArea, "notify::scale-factor", G_CALLBACK(onScaleFactor), nullptr);
+    g_signal_connect(window, "key-press-event", G_CALLBACK(onKey), nullptr);
+    g_signal_connect(window, "key-release-event", G_CALLBACK(onKey), nullptr);
+    g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
+
+    connect_interpreter(lcdArea);
+    draw_startup_screen();
+    g_timeout_add(TICK_MS, onTick, nullptr);
+    return GTK_WINDOW(window);
+}
