@@ -24,9 +24,12 @@ static const KeyRange keyTable[] = {
     {GDK_KEY_ISO_Left_Tab, GDK_KEY_ISO_Left_Tab, 0x09},
     {GDK_KEY_Clear, GDK_KEY_Clear, 0x0C},
     {GDK_KEY_Return, GDK_KEY_Return, 0x0D},
-    {GDK_KEY_Shift_L, GDK_KEY_Shift_R, VK_SHIFT},
-    {GDK_KEY_Control_L, GDK_KEY_Control_R, VK_CONTROL},
-    {GDK_KEY_Alt_L, GDK_KEY_Alt_R, VK_MENU},
+    {GDK_KEY_Shift_L, GDK_KEY_Shift_L, VK_SHIFT},
+    {GDK_KEY_Shift_R, GDK_KEY_Shift_R, VK_SHIFT},
+    {GDK_KEY_Control_L, GDK_KEY_Control_L, VK_CONTROL},
+    {GDK_KEY_Control_R, GDK_KEY_Control_R, VK_CONTROL},
+    {GDK_KEY_Alt_L, GDK_KEY_Alt_L, VK_MENU},
+    {GDK_KEY_Alt_R, GDK_KEY_Alt_R, VK_MENU},
     {GDK_KEY_ISO_Level3_Shift, GDK_KEY_ISO_Level3_Shift, VK_MENU}, // AltGr
     {GDK_KEY_Pause, GDK_KEY_Pause, 0x13},
     {GDK_KEY_Caps_Lock, GDK_KEY_Caps_Lock, 0x14},
@@ -83,11 +86,15 @@ uint8_t vk_for_keyval(guint keyval) {
 uint8_t key_event_code(bool press, guint keyval, GdkModifierType state) {
     uint8_t vk = vk_for_keyval(keyval);
     if (vk == 0) return 0;
-    // On Windows a modifier's own key-down already finds that key down.
-    bool shift = (state & GDK_SHIFT_MASK) || (press && vk == VK_SHIFT);
-    bool ctrl = (state & GDK_CONTROL_MASK) || (press && vk == VK_CONTROL);
-    bool alt = (state & GDK_MOD1_MASK) || vk == VK_MENU;
-    bool system = (alt && !ctrl) || vk == VK_F10;
+    // GDK reports the state before the event, Windows the state after it: a
+    // modifier's own press already counts as down there, its release as up.
+    int own = vk == VK_SHIFT     ? GDK_SHIFT_MASK
+              : vk == VK_CONTROL ? GDK_CONTROL_MASK
+              : vk == VK_MENU    ? GDK_MOD1_MASK
+                                 : 0;
+    int down = press ? state | own : state & ~own;
+    bool shift = down & GDK_SHIFT_MASK, ctrl = down & GDK_CONTROL_MASK;
+    bool system = ((down & GDK_MOD1_MASK) && !ctrl) || vk == VK_F10;
     if (!press) return system ? 0 : key_up(vk).code; // system key-ups send nothing
     if (system) return sys_key_down(vk, shift);
     return key_down(vk, shift, ctrl).code;

@@ -11,9 +11,9 @@
 uint8_t vk_for_keyval(guint keyval);
 
 // One key press or release, with the modifier state GDK reports (the state
-// before the event). Returns the key code to send, 0 for none. Alt
-// combinations without Ctrl, Alt itself and F10 take the system-key path, as
-// Windows delivers them; a Shift or Ctrl press counts its own key as down.
+// before the event). Returns the key code to send, 0 for none. Keys pressed
+// or released with Alt down and Ctrl up, and F10, take the system-key path,
+// as Windows delivers them.
 uint8_t key_event_code(bool press, guint keyval, GdkModifierType state);
 
 // The key code of a GDK key event, read from the key's keyval with no
