@@ -16,17 +16,21 @@ void map_unlock() {
     mapMutex.unlock();
 }
 
-// Main thread: the next frame paints the map. A change after this point asks again.
 static gboolean queueRepaint(gpointer) {
-    repaintWaiting = false;
     gtk_widget_queue_draw(lcdArea);
     return G_SOURCE_REMOVE;
 }
 
-// Never paints here: the reader only asks the main loop to.
+// Never paints here: the reader only asks the main loop for a frame.
 static void requestRepaint() {
-    if (!repaintWaiting.exchange(true))
-        g_idle_add_full(G_PRIORITY_DEFAULT, queueRepaint, nullptr, nullptr);
+    if (!repaintWaiting.exchange(true)) g_idle_add(queueRepaint, nullptr);
+}
+
+void map_snapshot_for_paint(LcdImage image) {
+    repaintWaiting = false;
+    map_lock();
+    lcd_snapshot(image);
+    map_unlock();
 }
 
 void connect_interpreter(GtkWidget *area) {

@@ -92,9 +92,10 @@ static void startRecording(GtkWindow *window) {
     gtk_widget_show(box);
 }
 
+// Ends the program from any dialog's loop, as the close box would.
 static gboolean onStopSignal(gpointer) {
-    gtk_main_quit();
-    return G_SOURCE_REMOVE;
+    link_close();
+    std::exit(0);
 }
 
 int main(int argc, char **argv) {

@@ -29,9 +29,7 @@ static cairo_surface_t *picture;
 // The bitmap at the scale, in device pixels: no smoothing, no HiDPI stretch.
 static gboolean onDraw(GtkWidget *widget, cairo_t *cr, gpointer) {
     LcdImage image;
-    map_lock();
-    lcd_snapshot(image);
-    map_unlock();
+    map_snapshot_for_paint(image);
     int scale = q72cfg.scale;
     Size size = bitmap_size(q72cfg.scale);
     Scheme scheme = scheme_for(q72cfg.BlkOnGrn);
