@@ -24,18 +24,49 @@ sys.dont_write_bytecode = True  # keep the source tree clean
 import harness  # noqa: E402
 
 
-def collect(patterns):
+def collect(patterns, folder=HERE):
+    """The test functions of the test_*.py files in `folder` (on sys.path);
+    those a module imports from another are left to that one."""
     tests = []
-    for file_name in sorted(os.listdir(HERE)):
+    for file_name in sorted(os.listdir(folder)):
         if not (file_name.startswith("test_") and file_name.endswith(".py")):
             continue
         module = importlib.import_module(file_name[:-3])
         for name, function in vars(module).items():
-            if name.startswith("test_") and callable(function):
+            if (name.startswith("test_") and callable(function)
+                    and function.__module__ == module.__name__):
                 full_name = "%s.%s" % (module.__name__, name)
                 if not patterns or any(p in full_name for p in patterns):
                     tests.append((full_name, function))
     return tests
+
+
+def run_tests(tests, env, label, keep, started):
+    """Runs each test with `env`, ending what it left running, then closes
+    `env`; prints a line per test and the totals. Returns the exit status."""
+    failed = []
+    try:
+        for name, function in tests:
+            test_started = time.monotonic()
+            try:
+                function(env)
+                outcome = "PASS"
+            except Exception:
+                outcome = "FAIL"
+                failed.append(name)
+                traceback.print_exc(file=sys.stdout)
+            finally:
+                env.end_test()
+            print("%s %s (%.1f s)" % (outcome, name, time.monotonic() - test_started), flush=True)
+    finally:
+        if keep:
+            print("%s: kept %s" % (label, env.root))
+        env.close()
+    print("%s: %.1f s in all" % (label, time.monotonic() - started))
+    if failed:
+        print("failed: " + " ".join(failed))
+    print("%d passed, %d failed" % (len(tests) - len(failed), len(failed)))
+    return 1 if failed else 0
 
 
 def main():
@@ -60,29 +91,7 @@ def main():
         print("e2e: cannot start: %s" % error)
         return 2
     print("e2e: display %s, prefix ready in %.1f s" % (env.display, time.monotonic() - started))
-    failed = []
-    try:
-        for name, function in tests:
-            test_started = time.monotonic()
-            try:
-                function(env)
-                outcome = "PASS"
-            except Exception:
-                outcome = "FAIL"
-                failed.append(name)
-                traceback.print_exc(file=sys.stdout)
-            finally:
-                env.end_test()
-            print("%s %s (%.1f s)" % (outcome, name, time.monotonic() - test_started), flush=True)
-    finally:
-        if args.keep:
-            print("e2e: kept " + env.root)
-        env.close()
-    print("e2e: %.1f s in all" % (time.monotonic() - started))
-    if failed:
-        print("failed: " + " ".join(failed))
-    print("%d passed, %d failed" % (len(tests) - len(failed), len(failed)))
-    return 1 if failed else 0
+    return run_tests(tests, env, "e2e", args.keep, started)
 
 
 if __name__ == "__main__":

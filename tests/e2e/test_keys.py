@@ -147,6 +147,21 @@ def set_locks(env, kbd, caps_lock, num_lock):
         env.xdotool("key", kbd.keycode(XK_NUM_LOCK))
 
 
+def expect_groups(env, log, all_groups, at, send):
+    """Sends each group's steps with send(steps, start), then the group end
+    key, and checks what the modem got for each group; `at` is the log
+    position of the key before the first group. The native test uses it too."""
+    wrong = []
+    for name, steps, expected in all_groups:
+        start = at + 1
+        send(steps, start)
+        env.xdotool("key", GROUP_END_KEY)
+        got, at = log.wait_for(GROUP_END_CODE, start, 30, "the end of group " + name)
+        if got != expected:
+            wrong.append("%s: expected %s, got %s" % (name, hex_bytes(expected), hex_bytes(got)))
+    assert not wrong, "with the link open:\n" + "\n".join(wrong)
+
+
 def test_keys_reach_the_modem_only_while_the_link_is_open(env):
     pair = env.serial(23)
     log = start_modem(env, pair)
@@ -161,17 +176,9 @@ def test_keys_reach_the_modem_only_while_the_link_is_open(env):
         env.xdotool("key", START_KEY)
         _, at = log.wait_for(START_CODE, 0, 30, "the first key")
 
-        wrong = []
         all_groups = groups(kbd)
-        for name, steps, expected in all_groups:
-            start = at + 1
-            run_steps(env, app, log, steps, start)
-            env.xdotool("key", GROUP_END_KEY)
-            got, at = log.wait_for(GROUP_END_CODE, start, 30, "the end of group " + name)
-            if got != expected:
-                wrong.append("%s: expected %s, got %s" % (name, hex_bytes(expected),
-                                                          hex_bytes(got)))
-        assert not wrong, "with the link open:\n" + "\n".join(wrong)
+        expect_groups(env, log, all_groups, at,
+                      lambda steps, start: run_steps(env, app, log, steps, start))
         assert kbd.locks() == (False, False)
 
         switch_link(env, app, "Open I/F")

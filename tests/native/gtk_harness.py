@@ -1,0 +1,262 @@
+"""Harness for the native program under Xvfb, with no Wine.
+
+Reuses the Windows end-to-end harness (tests/e2e) wherever the two agree: its
+Xvfb, its socat cable, its App methods that wait for pictures, and q72render's
+pictures. One Env per run owns a private Xvfb; each test launches
+build/q72display with a settings folder of its own (XDG_CONFIG_HOME). The
+dialogs are worked with their Alt+letter keys, as a keyboard user would.
+"""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
+
+import harness  # noqa: E402
+import lcd  # noqa: E402
+from harness import HarnessError, wait_until  # noqa: E402
+from keys import XKeyboard  # noqa: E402
+
+TITLE = harness.TITLE
+LOST_TITLE = TITLE + " - link lost"
+SETUP_TITLE = harness.SETUP_TITLE
+PORT_TITLE = harness.PORT_TITLE
+# The setup dialog's keys.
+GREEN, BLUE, SIZE_LIST, SET_PORT = "alt+b", "alt+w", "alt+z", "alt+s"
+LINK, DONE, CANCEL = "alt+i", "alt+d", "alt+c"
+
+
+def scheme_name(blk_on_grn):
+    return "green" if blk_on_grn == 1 else "blue"
+
+
+class PtyPair(harness.SerialPair):
+    """A socat null-modem cable: the program opens `device` by its path, the
+    modem sits at `peer`. Pulled and replugged as the Windows tests do."""
+
+    def __init__(self, env, number):
+        self.env = env
+        self.number = number
+        self.device = env.scratch("pty%d-program" % number)
+        self.peer = env.scratch("pty%d-modem" % number)
+        self._connect()
+
+    def pull(self):
+        """Kills socat: the ptys go, their names dangle."""
+        self.process.kill()
+        self.process.wait()
+
+    def replug(self):
+        """A new pair of ptys under the same names."""
+        self._connect()
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGCONT)
+            self.process.terminate()
+            self.process.wait()
+
+
+class App(harness.App):
+    """One run of the native program, with its own settings folder."""
+
+    def __init__(self, env, args, config_home):
+        super().__init__(env, config_home, env.program)
+        self.args = list(args)
+        self.config_home = config_home
+        self.stderr_path = os.path.join(config_home, "stderr.txt")
+
+    @property
+    def settings_path(self):
+        return os.path.join(self.config_home, "q72display", "settings.ini")
+
+    def settings(self):
+        try:
+            with open(self.settings_path) as f:
+                return f.read()
+        except FileNotFoundError:
+            return None
+
+    def start(self):
+        environment = dict(self.env.x_env, XDG_CONFIG_HOME=self.config_home)
+        with open(self.stderr_path, "wb") as err:
+            self.process = subprocess.Popen([self.exe] + self.args, env=environment,
+                                            stdin=subprocess.DEVNULL, stdout=self.env.log,
+                                            stderr=err)
+        self.env.apps.append(self)
+        return self
+
+    def stderr(self):
+        with open(self.stderr_path) as f:
+            return f.read()
+
+    def windows(self, title_pattern=None):
+        """X windows of this process, shown, whose title matches (any title:
+        menus too)."""
+        pattern = ["--name", title_pattern] if title_pattern else []
+        return self.env.xdotool("search", "--all", "--onlyvisible", "--pid",
+                                str(self.process.pid), *pattern).split()
+
+    def wait_window(self, timeout=10):
+        def shown():
+            if self.process.poll() is not None:
+                raise AssertionError("program ended (exit %s) before its window showed: %s"
+                                     % (self.process.returncode, self.stderr()))
+            found = self.windows("^%s( - link lost)?$" % re.escape(TITLE))
+            return found[0] if found else None
+        self.xid = wait_until(shown, timeout, "the main window")
+        return self
+
+    def title(self):
+        return self.env.xdotool("getwindowname", self.xid)
+
+    def wait_title(self, title, timeout):
+        wait_until(lambda: self.title() == title, timeout, "the caption %r" % title)
+
+    def client(self):
+        """Screen x, y, width, height: the window is its client area."""
+        fields = dict(line.split("=") for line in
+                      self.env.xdotool("getwindowgeometry", "--shell", self.xid).split())
+        return tuple(int(fields[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+
+    def capture(self):
+        return self.screenshot()
+
+    def keep_above(self):
+        state = subprocess.run(["xprop", "-display", self.env.display, "-id", self.xid,
+                                "_NET_WM_STATE"], capture_output=True, text=True).stdout
+        return "_NET_WM_STATE_ABOVE" in state
+
+    def wait_until_keep_above(self, on, timeout=5):
+        harness.wait_until(lambda: self.keep_above() == on, timeout,
+                           "keep-above %s" % ("on" if on else "off"))
+
+    def focus(self):
+        self.env.xdotool("windowfocus", "--sync", self.xid)
+
+    def click(self, button, *modifiers):
+        """Clicks the middle of the window, with modifier keys held."""
+        x, y, width, height = self.client()
+        self.env.xdotool("mousemove", str(x + width // 2), str(y + height // 2))
+        for key in modifiers:
+            self.env.xdotool("keydown", key)
+        self.env.xdotool("click", str(button))
+        for key in modifiers:
+            self.env.xdotool("keyup", key)
+
+    def open_menu(self, button, *modifiers):
+        """Opens the window menu; returns once it is up."""
+        self.click(button, *modifiers)
+        wait_until(lambda: len(self.windows()) > 1, 5, "the window menu")
+
+    def open_setup(self):
+        """A right click; returns the setup dialog once it has the focus."""
+        self.click(3)
+        return Dialog(self, SETUP_TITLE)
+
+    def close(self, timeout=10):
+        """Ends the program as its close box would (SIGTERM is handled the
+        same way); returns the exit code."""
+        self.process.terminate()
+        return self.wait_exit(timeout)
+
+
+class Dialog:
+    """A dialog of the program, worked with its keys. A button clicks a
+    quarter of a second after its key (GTK shows it pressed meanwhile), so
+    wait for what one key does before pressing a key that ends the dialog."""
+
+    def __init__(self, app, title, timeout=10):
+        self.app = app
+        self.title = title
+        pattern = "^%s$" % re.escape(title)
+        self.xid = wait_until(lambda: (app.windows(pattern) or [None])[0], timeout,
+                              "dialog " + title)
+        app.env.xdotool("windowfocus", "--sync", self.xid)
+
+    def press(self, *keys):
+        self.app.env.xdotool("key", *keys)
+
+    def is_open(self):
+        return self.xid in self.app.windows("^%s$" % re.escape(self.title))
+
+    def wait_closed(self, timeout=10):
+        wait_until(lambda: not self.is_open(), timeout, self.title + " to close")
+
+
+class Env(harness.Env):
+    """A private Xvfb and the native builds; no Wine prefix."""
+
+    def __init__(self, native_build, keep=False):
+        self.native_build = os.path.abspath(native_build)
+        self.program = os.path.join(self.native_build, "q72display")
+        self.q72render = os.path.join(self.native_build, "tools", "q72render")
+        self.q72modem = os.path.join(self.native_build, "tools", "q72modem")
+        for path in (self.program, self.q72render, self.q72modem):
+            if not os.path.isfile(path):
+                raise HarnessError("missing build output " + path)
+        self.keep = keep
+        self.root = tempfile.mkdtemp(prefix="q72native-")
+        self.renderer = lcd.Renderer(self.q72render, self.root)
+        self.log = open(os.path.join(self.root, "native.log"), "ab")
+        self.apps, self.processes, self.serial_pairs, self.watches = [], [], [], []
+        self.folder_count = 0
+        self.xvfb = self.keyboard = None
+        try:
+            self.xvfb = harness.Xvfb(self.log)
+        except BaseException:
+            self.close()
+            raise
+        self.display = self.xvfb.display
+        self.x_env = dict(os.environ, DISPLAY=self.display)
+        self.x_env.pop("GDK_SCALE", None)
+        self.wine_env = self.x_env  # what the shared xdotool() runs with
+
+        # Waits until the server takes connections, then holds one for the
+        # run: with no client left it would reset between tests.
+        def connect():
+            try:
+                return XKeyboard(self.display)
+            except HarnessError:
+                return None
+        self.keyboard = wait_until(connect, 10, "the X server")
+
+    def close(self):
+        self.end_test()
+        if self.keyboard:
+            self.keyboard.close()
+        if self.xvfb:
+            self.xvfb.stop()
+        self.log.close()
+        if not self.keep:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+    def serial(self, number):
+        pair = PtyPair(self, number)
+        self.serial_pairs.append(pair)
+        return pair
+
+    def app(self, *args, settings=None):
+        """The program with these arguments and a settings file holding
+        `settings` (text) if given; not started."""
+        app = App(self, args, self.new_folder("config"))
+        if settings is not None:
+            os.makedirs(os.path.dirname(app.settings_path))
+            with open(app.settings_path, "w") as f:
+                f.write(settings)
+        return app
+
+    def launch(self, *args, settings=None):
+        return self.app(*args, settings=settings).start().wait_window()
+
+    def run(self, *args):
+        """Runs the program to its end; (exit status, standard error)."""
+        result = subprocess.run([self.program] + list(args), env=self.x_env, timeout=20,
+                                stdin=subprocess.DEVNULL, capture_output=True, text=True)
+        return result.returncode, result.stderr

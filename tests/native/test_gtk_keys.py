@@ -1,0 +1,77 @@
+"""Real X key events (XTEST) in the focused main window reach the modem as the
+bytes the Windows program sends for them: the Windows end-to-end key list,
+with the link open, and nothing with it closed."""
+
+import time
+
+from gtk_harness import CANCEL, LINK
+
+from harness import wait_until
+from keys import hex_bytes, start_modem
+from test_gtk_link import readers
+from test_keys import (ALT, CTRL, GROUP_END_KEY, SHIFT, START_CODE, START_KEY, XK_CONTROL_R,
+                       XK_SHIFT_R, AutoRepeat, expect_groups, groups, set_locks)
+
+CHORD_RELEASE = b"\xf7"
+
+
+def run_steps(env, steps):
+    """One group's key events. X repeats no modifier key, so the Windows
+    list's posted auto-repeats have no counterpart here and are left out; the
+    key table test covers repeated presses."""
+    for step in steps:
+        if not isinstance(step, AutoRepeat):
+            env.xdotool(*step)
+
+
+def switch_link(app, open_):
+    setup = app.open_setup()
+    setup.press(LINK)
+    wait_until(lambda: readers(app) == (1 if open_ else 0), 5, "the link to switch")
+    setup.press(CANCEL)
+    setup.wait_closed()
+    app.focus()
+
+
+def test_keys_reach_the_modem_only_while_the_link_is_open(env):
+    pair = env.serial(4)
+    log = start_modem(env, pair)
+    app = env.launch("--port", pair.device, "--open")
+    kbd = env.keyboard
+    initial_locks = kbd.locks()
+    try:
+        wait_until(pair.holders, 5, "the port to open")
+        time.sleep(0.6)  # keys go out once the port has settled
+        app.focus()
+        set_locks(env, kbd, False, False)
+        env.xdotool("key", START_KEY)
+        _, at = log.wait_for(START_CODE, 0, 30, "the first key")
+        all_groups = groups(kbd)
+        expect_groups(env, log, all_groups, at, lambda steps, start: run_steps(env, steps))
+        assert kbd.locks() == (False, False)
+
+        switch_link(app, False)
+        closed_from = len(log.codes())
+        for _, steps, _ in all_groups:
+            run_steps(env, steps)
+            env.xdotool("key", GROUP_END_KEY)
+        # A chord pressed while closed sets the chord flag; its release goes
+        # to the dialog, so the flag stays until Shift goes up in the window
+        # again, after reopening: this also shows the keys above reached it.
+        env.xdotool("keydown", CTRL, "keydown", SHIFT)
+        setup = app.open_setup()
+        env.xdotool("keyup", SHIFT, "keyup", CTRL)
+        setup.press(LINK)
+        wait_until(lambda: readers(app) == 1, 5, "the link to open")
+        setup.press(CANCEL)
+        setup.wait_closed()
+        app.focus()
+        env.xdotool("key", SHIFT, START_KEY)
+        got, _ = log.wait_for(START_CODE, closed_from, 30, "the first key after reopening")
+        assert got == CHORD_RELEASE, ("with the link closed nothing, then the chord's release: "
+                                      "the modem got " + hex_bytes(got))
+        assert app.close() == 0
+    finally:
+        env.xdotool("keyup", SHIFT, CTRL, ALT, kbd.keycode(XK_SHIFT_R),
+                    kbd.keycode(XK_CONTROL_R))
+        set_locks(env, kbd, *initial_locks)
