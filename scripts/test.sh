@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test:
 #   1. the native build: unit tests (GoogleTest) and tool tests, under CTest;
-#   2. the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer;
-#   3. each fuzz target for a bounded time (FUZZ_SECONDS, default 60);
-#   4. the Windows program, cross-built and tested end to end under Wine;
-#   5. the demo, headless, as a new user would first run it: from a fresh
+#   2. the native program end to end under Xvfb (no Wine), and its demo,
+#      headless: it must link and save its screenshot;
+#   3. the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer;
+#   4. each fuzz target for a bounded time (FUZZ_SECONDS, default 60);
+#   5. the Windows program, cross-built and tested end to end under Wine;
+#   6. the demo, headless, as a new user would first run it: from a fresh
 #      folder with no Wine prefix; it must link, and save its screenshot.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,6 +17,14 @@ echo "== native build and tests"
 cmake -S . -B build >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== the native program under Xvfb"
+python3 tests/native/run.py --native-build build
+demo=$(mktemp -d)
+env -u DISPLAY bash scripts/demo-native.sh --duration 2 --out "$demo/out" | tee "$demo/demo.log"
+grep -qx 'demo: link: Q72 Linked' "$demo/demo.log" || { echo "native demo: did not link" >&2; exit 1; }
+identify "$demo/out/screenshot.png" || { echo "native demo: no screenshot" >&2; exit 1; }
+rm -rf "$demo"
 
 echo "== unit tests under ASan and UBSan"
 cmake -S . -B build-asan -DQ72_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
