@@ -5,6 +5,12 @@
 #define IDM_MAIN 2001       // "&Help" menu; kept in the resources, not attached to the window
 #define IDM_ABOUT 6001      // its one item: opens the setup dialog
 
+// Items added to the window menu. WM_SYSCOMMAND keeps the low four bits of
+// its command for the system, so these are multiples of 16 (below 0xF000).
+#define IDM_SYS_SETUP 0x0010  // "Setup...": opens the setup dialog
+#define IDM_SYS_COPY 0x0020   // "Copy Screen"
+#define IDM_SYS_ON_TOP 0x0030 // "Always on Top", checked at start
+
 // Setup dialog "Q72display 1.0 Setup"
 #define IDD_SETUP 1001
 #define IDC_BLACK_ON_GREEN 4002 // colour scheme radio buttons
@@ -21,4 +27,4 @@
 
 // Port dialog "Select Com Port"; its buttons are IDOK and IDCANCEL
 #define IDD_PORT 1002
-#define IDC_PORT_LIST 4001 // one entry "com%d" per port found
+#define IDC_PORT_LIST 4001 // one entry per port present: "comN", then its name if it has one

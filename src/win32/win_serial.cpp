@@ -2,6 +2,8 @@
 // thread and the link's open and close sequences.
 #include "win32/win_serial.h"
 #include "link/rx_stream.h"
+#include "win32/win_ports.h"
+#include "win32/win_record.h"
 
 #include <cstring>
 
@@ -11,6 +13,7 @@ COMMTIMEOUTS comTimeOut;
 std::atomic<int> runRxThread;
 HANDLE hRxThread;
 std::atomic<int> gQ72open;
+std::atomic<int> gLinkState;
 char portStr[16];
 
 enum : DWORD {
@@ -19,8 +22,9 @@ enum : DWORD {
     WRITE_WAIT_MS = 450,    // then the write is cancelled ...
     CANCEL_WAIT_MS = 50,    // ... and given up on: a key holds the window thread 0.5 s at most
     SETTLE_MS = 400,        // the port settles before what arrived so far is dropped
-    FAILURE_PAUSE_MS = 100, // between reads that fail at once
+    FAILURE_PAUSE_MS = 100, // after a read that was cancelled or aborted
     CANCEL_RETRY_MS = 20,   // while stopping the receive thread
+    REOPEN_MS = 1000,       // between attempts to reopen a port whose device has gone
 };
 
 // True from the start of the receive thread until it no longer uses the port.
@@ -29,14 +33,47 @@ static std::atomic<bool> rxRunning;
 // Receive buffer: a read takes what the driver already holds, up to its size.
 static uint8_t rbuf[256];
 
-static void closePort() {
-    CloseHandle(hComm);
-    hComm = INVALID_HANDLE_VALUE;
+// Guards hComm while the receive thread swaps it (device gone, device back)
+// against the window thread's key writes and cancels.
+static SRWLOCK portLock = SRWLOCK_INIT;
+
+// Set to stop the receive thread: ends its waits between reopen attempts and
+// while a reopened port settles. Lives as long as the program.
+static HANDLE stopEvent() {
+    static HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
+    return event;
 }
 
-static int configurePort() {
+// Waits `ms`; false when the link is being stopped meanwhile.
+static bool waitUnlessStopped(DWORD ms) {
+    HANDLE stop = stopEvent();
+    if (!stop)
+        Sleep(ms);
+    else if (WaitForSingleObject(stop, ms) != WAIT_TIMEOUT)
+        return false;
+    return runRxThread != 0;
+}
+
+static bool portOpen(HANDLE port) {
+    return port != NULL && port != INVALID_HANDLE_VALUE;
+}
+
+static HWND notifyWindow;
+static UINT notifyMessage;
+
+void link_notify_to(HWND window, UINT message) {
+    notifyWindow = window;
+    notifyMessage = message;
+}
+
+static void setLinkState(LinkState state) {
+    if (gLinkState.exchange(state) != state && notifyWindow)
+        PostMessageA(notifyWindow, notifyMessage, 0, 0);
+}
+
+static int configurePort(HANDLE port) {
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(hComm, &dcb)) return LINK_GET_STATE_FAIL;
+    if (!GetCommState(port, &dcb)) return LINK_GET_STATE_FAIL;
     dcb.BaudRate = CBR_19200;
     dcb.StopBits = ONESTOPBIT;
     dcb.Parity = NOPARITY;
@@ -47,7 +84,7 @@ static int configurePort() {
     dcb.fInX = FALSE;
     dcb.fNull = FALSE; // null bytes are display data
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
-    if (!SetCommState(hComm, &dcb)) return LINK_SET_STATE_FAIL;
+    if (!SetCommState(port, &dcb)) return LINK_SET_STATE_FAIL;
 
     // A read ends once it has its bytes, or after READ_TIMEOUT_MS with none;
     // a write ends after WRITE_TIMEOUT_MS even when the driver holds it back.
@@ -55,10 +92,10 @@ static int configurePort() {
     comTimeOut = {};
     comTimeOut.ReadTotalTimeoutConstant = READ_TIMEOUT_MS;
     comTimeOut.WriteTotalTimeoutConstant = WRITE_TIMEOUT_MS;
-    if (!SetCommTimeouts(hComm, &comTimeOut)) return LINK_SET_STATE_FAIL;
+    if (!SetCommTimeouts(port, &comTimeOut)) return LINK_SET_STATE_FAIL;
 
-    Sleep(SETTLE_MS);
-    if (!PurgeComm(hComm, PURGE_RXCLEAR)) return LINK_PURGE_FAIL;
+    waitUnlessStopped(SETTLE_MS);
+    if (!PurgeComm(port, PURGE_RXCLEAR)) return LINK_PURGE_FAIL;
     return LINK_OK;
 }
 
@@ -67,15 +104,23 @@ void port_name(char name[16], int n) {
     wsprintfA(name, n < 10 ? "COM%d" : "\\\\.\\COM%d", n);
 }
 
-int openComm(uint8_t comPort) {
+// Opens and configures port `comPort` into `port`; on failure nothing stays
+// open (a port left open would make every later attempt fail).
+static int openPort(uint8_t comPort, HANDLE &port) {
     port_name(portStr, comPort);
-    hComm = CreateFileA(portStr, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
-                        FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, NULL);
-    if (hComm == INVALID_HANDLE_VALUE) return LINK_OPEN_FAIL;
-    int result = configurePort();
-    // A port left open here would make every later attempt fail.
-    if (result != LINK_OK) closePort();
+    port = CreateFileA(portStr, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                       FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, NULL);
+    if (port == INVALID_HANDLE_VALUE) return LINK_OPEN_FAIL;
+    int result = configurePort(port);
+    if (result != LINK_OK) {
+        CloseHandle(port);
+        port = INVALID_HANDLE_VALUE;
+    }
     return result;
+}
+
+int openComm(uint8_t comPort) {
+    return openPort(comPort, hComm);
 }
 
 // One overlapped read on hComm with an event of its own, waited for until it
@@ -168,21 +213,77 @@ int writeABuffer(const void *lpBuf, DWORD dwToWrite) {
     return error == ERROR_SUCCESS;
 }
 
-// A read that fails at once (the device has gone: Wine answers every read
-// with error 109) is not retried in a busy loop. The pause ends early when
-// the link is being closed.
-static void pauseAfterFailure() {
-    for (DWORD waited = 0; waited < FAILURE_PAUSE_MS && runRxThread; waited += 10)
-        Sleep(10);
+// The port the link is on, and whether a driver has listed it as present
+// since it was opened: only then does its leaving the list mean it is gone.
+static uint8_t linkPort;
+static bool linkRegistered;
+
+// Checked whenever a read ends with no byte: some drivers never fail a
+// pending read when their device goes, but then the port can no longer
+// report its state, or the driver takes it off the list of present ports.
+static bool deviceThere() {
+    DWORD errors = 0;
+    COMSTAT status = {};
+    if (!ClearCommError(hComm, &errors, &status)) return false;
+    bool registered = port_registered(linkPort);
+    if (registered) linkRegistered = true;
+    return registered || !linkRegistered;
 }
 
-// Bytes read together are interpreted one by one, in order, and shown
-// together by one repaint after the last of them.
+static void swapPort(HANDLE port) {
+    AcquireSRWLockExclusive(&portLock);
+    if (portOpen(hComm)) CloseHandle(hComm);
+    hComm = port;
+    ReleaseSRWLockExclusive(&portLock);
+}
+
+// The device has gone: the port is closed, and the link waits to reopen it.
+static void loseDevice() {
+    swapPort(NULL);
+    setLinkState(LINK_LOST);
+}
+
+// One attempt, after a pause, to reopen the port with the same settings,
+// settling and purge as the first open.
+static void reopenPort() {
+    if (!waitUnlessStopped(REOPEN_MS)) return;
+    HANDLE port;
+    if (openPort(linkPort, port) != LINK_OK) return;
+    if (!runRxThread) {
+        CloseHandle(port);
+        return;
+    }
+    linkRegistered = port_registered(linkPort);
+    swapPort(port);
+    setLinkState(LINK_OPEN);
+}
+
+// Read errors that are a cancel (995; 676 under Wine when the handle is
+// closed) rather than a device gone: the link is being stopped, or the driver
+// aborted a read after a line error, which the next ClearCommError clears.
+static bool cancelled(DWORD error) {
+    return error == ERROR_OPERATION_ABORTED || error == 676;
+}
+
+// Bytes read together are recorded, then interpreted one by one, in order,
+// and shown together by one repaint after the last of them. Any other read
+// failure (Wine answers every read with 109 once the device has gone) means
+// the device is gone.
 DWORD WINAPI rxThread(LPVOID) {
     while (runRxThread) {
+        if (!portOpen(hComm)) {
+            reopenPort();
+            continue;
+        }
         int got = readAvailable(rbuf, sizeof rbuf);
-        if (got < 0) pauseAfterFailure(); // also after a cancel (995, 676 under Wine): ends at once
-        if (got > 0) rx_feed(rbuf, (size_t)got);
+        if (got > 0) {
+            record_bytes(rbuf, (size_t)got);
+            rx_feed(rbuf, (size_t)got);
+        } else if (got < 0 && cancelled(GetLastError())) {
+            waitUnlessStopped(FAILURE_PAUSE_MS); // no busy loop if a driver keeps aborting
+        } else if (runRxThread && (got < 0 || !deviceThere())) {
+            loseDevice();
+        }
     }
     rxRunning = false;
     return 0;
@@ -190,7 +291,9 @@ DWORD WINAPI rxThread(LPVOID) {
 
 void q72_tx(uint8_t ch) {
     uint8_t txBuf[1] = {ch};
-    writeABuffer(txBuf, 1);
+    AcquireSRWLockShared(&portLock);
+    if (portOpen(hComm)) writeABuffer(txBuf, 1);
+    ReleaseSRWLockShared(&portLock);
 }
 
 // Ends the receive thread: clears the flag, cancels its pending read and
@@ -202,9 +305,12 @@ void q72_tx(uint8_t ch) {
 // lets the port close under it.
 static void stopRxThread() {
     runRxThread = 0;
+    if (stopEvent()) SetEvent(stopEvent());
     if (!hRxThread) return;
     while (rxRunning) {
-        CancelIoEx(hComm, NULL); // the read ends with 995 (676 under Wine)
+        AcquireSRWLockShared(&portLock);
+        if (portOpen(hComm)) CancelIoEx(hComm, NULL); // the read ends with 995 (676 under Wine)
+        ReleaseSRWLockShared(&portLock);
         DWORD woken =
             MsgWaitForMultipleObjects(1, &hRxThread, FALSE, CANCEL_RETRY_MS, QS_SENDMESSAGE);
         if (woken == WAIT_FAILED) Sleep(CANCEL_RETRY_MS);
@@ -216,9 +322,10 @@ static void stopRxThread() {
     hRxThread = NULL;
 }
 
-int openLink(uint8_t comPort) {
-    int result = openComm(comPort);
-    if (result != LINK_OK) return result;
+// Starts the receive thread on hComm, open or not (then it reopens the port).
+static int startRxThread(uint8_t comPort) {
+    linkPort = comPort;
+    linkRegistered = port_registered(comPort);
     // Set before the thread starts, so that a close right after the open
     // cannot be undone by the thread.
     runRxThread = 1;
@@ -227,16 +334,29 @@ int openLink(uint8_t comPort) {
     if (!hRxThread) {
         runRxThread = 0;
         rxRunning = false;
-        closePort();
+        swapPort(NULL);
         return LINK_THREAD_FAIL;
     }
     gQ72open = 1;
+    setLinkState(portOpen(hComm) ? LINK_OPEN : LINK_LOST);
     return LINK_OK;
+}
+
+int openLink(uint8_t comPort) {
+    if (stopEvent()) ResetEvent(stopEvent());
+    int result = openComm(comPort);
+    return result == LINK_OK ? startRxThread(comPort) : result;
+}
+
+void openLinkRetrying(uint8_t comPort) {
+    if (stopEvent()) ResetEvent(stopEvent());
+    openComm(comPort);
+    startRxThread(comPort);
 }
 
 void closeLink() {
     stopRxThread();
-    if (hComm != NULL && hComm != INVALID_HANDLE_VALUE) CloseHandle(hComm);
-    hComm = NULL;
+    swapPort(NULL);
     gQ72open = 0;
+    setLinkState(LINK_CLOSED);
 }

@@ -13,7 +13,8 @@ extern DCB dcb;
 extern COMMTIMEOUTS comTimeOut;
 extern std::atomic<int> runRxThread; // the receive loop runs while nonzero
 extern HANDLE hRxThread;             // the receive thread, NULL when there is none
-extern std::atomic<int> gQ72open;    // 1 while the link is open
+extern std::atomic<int> gQ72open;    // 1 while the link is open, its device there or not
+extern std::atomic<int> gLinkState;  // LinkState: closed, open, or open with the device gone
 extern char portStr[16];             // name of the port last opened
 
 // The name that opens COM port n: "COMn" below 10, "\\.\COMn" from 10 up.
@@ -34,16 +35,24 @@ int readAvailable(void *lpBuf, DWORD dwMax);
 // else 0. Gives up after about half a second.
 int writeABuffer(const void *lpBuf, DWORD dwToWrite);
 
-// Hands every received byte to the display stream interpreter until
-// runRxThread is cleared.
+// Hands every received byte to the recording and the display stream
+// interpreter until runRxThread is cleared. When the device goes away it
+// closes the port and reopens it about once a second until it is back.
 DWORD WINAPI rxThread(LPVOID lpParameter);
 
-// Sends one key code; a code that cannot be sent is dropped.
+// Sends one key code; a code that cannot be sent (or the device is gone) is dropped.
 void q72_tx(uint8_t ch);
+
+// Each change of gLinkState posts `message` to `window`.
+void link_notify_to(HWND window, UINT message);
 
 // Opens the port and starts the receive thread. Returns openComm's result,
 // or LINK_THREAD_FAIL (the port is then closed again).
 int openLink(uint8_t comPort);
 
-// Stops the receive thread, waits for it to end, then closes the port.
+// The same at start-up: a port that cannot be opened leaves the link lost,
+// and the receive thread tries it again about once a second.
+void openLinkRetrying(uint8_t comPort);
+
+// Stops the receive thread and its retries, waits for it to end, then closes the port.
 void closeLink();

@@ -5,15 +5,21 @@
 #include "app/texts.h"
 #include "win32/win_config.h"
 #include "win32/win_main.h"
+#include "win32/win_ports.h"
 #include "win32/win_serial.h"
 #include "resource.h"
 
-enum { PORT_COUNT_MAX = 80 }; // COM1..COM80 are probed
+// The open setup dialog, NULL while there is none.
+static HWND setupDialog;
 
 static void showLinkState(HWND hDlg) {
-    LinkState state = gQ72open == 1 ? LINK_OPEN : LINK_CLOSED;
+    LinkState state = (LinkState)gLinkState.load();
     SetDlgItemTextA(hDlg, IDC_LINK_STATUS, link_state_text(state));
     SetDlgItemTextA(hDlg, IDC_LINK, link_button_text(state));
+}
+
+void setupShowLinkState() {
+    if (setupDialog) showLinkState(setupDialog);
 }
 
 static void showComPort(HWND hDlg) {
@@ -39,44 +45,42 @@ static void toggleLink(HWND hDlg) {
 }
 
 // Port dialog state: list position k shows port comArray[k].
-static int comArray[PORT_COUNT_MAX];
+static int comArray[PORT_NUMBER_MAX];
 static int portCount, current, selection;
 
-// Whether port n exists: it opens, or it exists but is busy or not answering.
-static bool portPresent(int n) {
-    char szComPort[16];
-    port_name(szComPort, n);
-    HANDLE port =
-        CreateFileA(szComPort, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-    if (port != INVALID_HANDLE_VALUE) {
-        CloseHandle(port);
-        return true;
+// The dropped list as wide as its longest entry, so that names fit.
+static void widenList(HWND list, const PortEntry *ports, int count) {
+    HDC dc = GetDC(list);
+    HGDIOBJ previous = SelectObject(dc, (HFONT)SendMessageA(list, WM_GETFONT, 0, 0));
+    int widest = 0;
+    for (int k = 0; k < count; k++) {
+        SIZE extent;
+        if (GetTextExtentPoint32A(dc, ports[k].text, lstrlenA(ports[k].text), &extent) &&
+            extent.cx > widest)
+            widest = extent.cx;
     }
-    switch (GetLastError()) {
-    case ERROR_ACCESS_DENIED:
-    case ERROR_GEN_FAILURE:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_SEM_TIMEOUT: return true;
-    default: return false;
-    }
+    SelectObject(dc, previous);
+    ReleaseDC(list, dc);
+    int margins = GetSystemMetrics(SM_CXVSCROLL) + 4 * GetSystemMetrics(SM_CXEDGE);
+    SendMessageA(list, CB_SETDROPPEDWIDTH, (WPARAM)(widest + margins), 0);
 }
 
+// Lists the ports present, none of them opened.
 static void listPorts(HWND hDlg) {
+    static PortEntry ports[PORT_NUMBER_MAX];
     selection = -1;
     current = 0;
     portCount = 0;
-    int next = 0;
-    for (int n = 1; n <= PORT_COUNT_MAX; n++) {
-        if (!portPresent(n)) continue;
-        comArray[next++] = n;
-        if (n == q72cfg.comPort) selection = current;
+    int count = list_ports(ports);
+    for (int k = 0; k < count; k++) {
+        comArray[k] = ports[k].number;
+        if (ports[k].number == q72cfg.comPort) selection = current;
         current++;
         portCount++;
-        char name[16];
-        wsprintfA(name, "com%d", n);
-        SendDlgItemMessageA(hDlg, IDC_PORT_LIST, CB_ADDSTRING, 0, (LPARAM)name);
+        SendDlgItemMessageA(hDlg, IDC_PORT_LIST, CB_ADDSTRING, 0, (LPARAM)ports[k].text);
     }
     SendDlgItemMessageA(hDlg, IDC_PORT_LIST, CB_SETCURSEL, (WPARAM)selection, 0);
+    widenList(GetDlgItem(hDlg, IDC_PORT_LIST), ports, count);
 }
 
 // "OK": the selected port. With ports listed but none selected (the stored
@@ -113,6 +117,7 @@ static int32_t curColor;
 static uint8_t curScale;
 
 static void initSetup(HWND hDlg) {
+    setupDialog = hDlg;
     RECT rc;
     GetWindowRect(gHwnd, &rc);
     gXpos = rc.left;
@@ -172,6 +177,7 @@ static INT_PTR CALLBACK AboutDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM
         }
         return 0;
     case WM_CLOSE: EndDialog(hDlg, 1); return 1; // a port chosen stays, unsaved
+    case WM_DESTROY: setupDialog = NULL; return 0;
     }
     return 0;
 }

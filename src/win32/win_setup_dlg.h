@@ -3,3 +3,6 @@
 #include <windows.h>
 
 void openSetupDialog(HWND owner);
+
+// An open setup dialog shows the link's state again (it has changed).
+void setupShowLinkState();

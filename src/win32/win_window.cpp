@@ -1,6 +1,7 @@
 // The main window: class, creation, message routing, placement and tick.
 #include "win32/win_main.h"
 #include "app/lcd_view.h"
+#include "win32/win_copy.h"
 #include "app/startup_screen.h"
 #include "app/texts.h"
 #include "win32/win_host.h"
@@ -16,6 +17,12 @@ HWND gHwnd;
 int32_t gXpos, gYpos;
 
 static const char className[] = "T83displClass";
+
+// Posted by the link whenever its state changes.
+enum { WM_LINK_STATE = WM_APP + 1 };
+
+// "Always on Top": in the topmost band unless the user unchecks it, for this run.
+static bool onTop = true;
 
 static COLORREF colorOf(Rgb c) {
     return RGB(c.r, c.g, c.b);
@@ -42,7 +49,42 @@ HWND createMainWindow() {
 void setDisplay(HWND hwnd) {
     Size outer = window_size(q72cfg.scale);
     if (outer.width == 0) return;
-    SetWindowPos(hwnd, HWND_TOPMOST, gXpos, gYpos, outer.width, outer.height, SWP_SHOWWINDOW);
+    SetWindowPos(hwnd, onTop ? HWND_TOPMOST : HWND_NOTOPMOST, gXpos, gYpos, outer.width,
+                 outer.height, SWP_SHOWWINDOW);
+}
+
+// The window menu's own items, after the system's.
+static void addMenuItems(HWND hwnd) {
+    HMENU menu = GetSystemMenu(hwnd, FALSE);
+    AppendMenuA(menu, MF_SEPARATOR, 0, NULL);
+    AppendMenuA(menu, MF_STRING, IDM_SYS_SETUP, "Setup...");
+    AppendMenuA(menu, MF_STRING, IDM_SYS_COPY, "Copy Screen");
+    AppendMenuA(menu, MF_STRING | MF_CHECKED, IDM_SYS_ON_TOP, "Always on Top");
+}
+
+static void toggleOnTop(HWND hwnd) {
+    onTop = !onTop;
+    CheckMenuItem(GetSystemMenu(hwnd, FALSE), IDM_SYS_ON_TOP,
+                  MF_BYCOMMAND | (onTop ? MF_CHECKED : MF_UNCHECKED));
+    SetWindowPos(hwnd, onTop ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+// The low four bits of a system command are the system's own.
+static bool Main_OnSysCommand(HWND hwnd, WPARAM wParam) {
+    switch (wParam & 0xFFF0) {
+    case IDM_SYS_SETUP: openSetupDialog(hwnd); return true;
+    case IDM_SYS_COPY: copyScreen(hwnd); return true;
+    case IDM_SYS_ON_TOP: toggleOnTop(hwnd); return true;
+    }
+    return false;
+}
+
+// The caption tells while the link's device is gone, and so does an open
+// setup dialog; the LCD keeps its last picture.
+static void Main_OnLinkState(HWND hwnd) {
+    SetWindowTextA(hwnd, gLinkState == LINK_LOST ? LINK_LOST_TITLE : PROGRAM_TITLE);
+    setupShowLinkState();
 }
 
 static void Main_OnInit(HWND hwnd) {
@@ -56,6 +98,8 @@ static void Main_OnInit(HWND hwnd) {
     setDisplay(hwnd);
     draw_startup_screen();
     SetTimer(hwnd, TICK_TIMER_ID, TICK_MS, NULL);
+    addMenuItems(hwnd);
+    link_notify_to(hwnd, WM_LINK_STATE);
 }
 
 // Under the interpreter's lock, so that a status byte the stream sets between
@@ -87,6 +131,10 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     case WM_CHAR: return 1;
     case WM_RBUTTONDOWN: openSetupDialog(hwnd); return 1;
     case WM_TIMER: Main_OnTimer(hwnd); return 1;
+    case WM_LINK_STATE: Main_OnLinkState(hwnd); return 1;
+    case WM_SYSCOMMAND:
+        if (Main_OnSysCommand(hwnd, wParam)) return 1;
+        break;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case CMD_APPLY_SETTINGS: setDisplay(hwnd); return 1;
