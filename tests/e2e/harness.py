@@ -9,12 +9,14 @@ processes run as an ordinary user, for what root's rights would hide.
 """
 
 import contextlib
+import ctypes
 import os
 import pwd
 import re
 import resource
 import shutil
 import signal
+import struct
 import subprocess
 import tempfile
 import time
@@ -23,6 +25,7 @@ import lcd
 from images import Image
 
 TITLE = "Q72display 1.0"
+LOST_TITLE = "Q72display 1.0 - link lost"  # the main window's caption while the device is gone
 CLASS = "T83displClass"
 EXE_NAME = "q72display.exe"
 
@@ -74,6 +77,38 @@ def holders_of(path):
         except OSError:
             continue  # gone, or not ours to look at
     return found
+
+
+class OpenWatch:
+    """Counts the times a file is opened from now on, by any process (inotify)."""
+
+    IN_OPEN = 0x20
+
+    def __init__(self, path):
+        libc = ctypes.CDLL(None, use_errno=True)
+        self.fd = libc.inotify_init1(os.O_NONBLOCK | os.O_CLOEXEC)
+        if self.fd < 0:
+            raise HarnessError("inotify_init1: errno %d" % ctypes.get_errno())
+        if libc.inotify_add_watch(self.fd, path.encode(), self.IN_OPEN) < 0:
+            os.close(self.fd)
+            raise HarnessError("inotify_add_watch %s: errno %d" % (path, ctypes.get_errno()))
+        self.opened = 0
+
+    def count(self):
+        """Opens so far."""
+        while True:
+            try:
+                data = os.read(self.fd, 4096)
+            except BlockingIOError:
+                return self.opened
+            pos = 0
+            while pos < len(data):
+                _, mask, _, length = struct.unpack_from("iIII", data, pos)
+                self.opened += bool(mask & self.IN_OPEN)
+                pos += 16 + length
+
+    def close(self):
+        os.close(self.fd)
 
 
 def cpu_seconds(pid):
@@ -169,6 +204,18 @@ class SerialPair:
         self._connect()
         self.link = os.path.join(env.prefix, "dosdevices", "com%d" % number)
         os.symlink(self.device, self.link)
+        self.registered = "Q72Modem%d" % number
+        self.register()
+
+    def register(self):
+        """Lists the port as present, as its driver would while the device is there."""
+        self.env.probe.call("register %s COM%d" % (self.registered, self.number))
+        self.listed = True
+
+    def unregister(self):
+        if self.listed:
+            self.env.probe.call("unregister " + self.registered)
+            self.listed = False
 
     def _connect(self):
         self.process = subprocess.Popen(
@@ -181,13 +228,16 @@ class SerialPair:
 
     def pull(self):
         """Pulls the cable: socat is killed, its ptys go, and the links to them
-        stay behind pointing nowhere, like the name of an unplugged adapter."""
+        stay behind pointing nowhere, like the name of an unplugged adapter,
+        and the driver takes the port off the list of present ports."""
         self.process.kill()
         self.process.wait()
+        self.unregister()
 
     def replug(self):
         """The device comes back under the same names (a new pair of ptys)."""
         self._connect()
+        self.register()
 
     def stop_reading(self):
         """The far end stops taking bytes: socat is stopped, so what the
@@ -196,6 +246,12 @@ class SerialPair:
 
     def resume_reading(self):
         self.process.send_signal(signal.SIGCONT)
+
+    def opens(self):
+        """An OpenWatch on the program's end (socat's own open is before it)."""
+        watch = OpenWatch(self.tty)
+        self.env.watches.append(watch)
+        return watch
 
     def holders(self):
         """Processes other than socat that have the program's end open."""
@@ -214,6 +270,7 @@ class SerialPair:
     def close(self):
         if os.path.lexists(self.link):
             os.unlink(self.link)
+        self.unregister()
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGCONT)  # a stopped socat ends only once resumed
             self.process.terminate()
@@ -287,9 +344,9 @@ class App:
         except FileNotFoundError:
             return None
 
-    def start(self, max_file_size=None):
-        """Starts the program. With max_file_size, its writes past that many
-        bytes of any file fail (no space, as it were)."""
+    def start(self, max_file_size=None, args=()):
+        """Starts the program with command-line `args`. With max_file_size,
+        its writes past that many bytes of any file fail (no space, as it were)."""
         def limit_file_size():
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # EFBIG instead of a kill
             hard = resource.getrlimit(resource.RLIMIT_FSIZE)[1]
@@ -299,7 +356,7 @@ class App:
         wait_until(lambda: not self.env.main_window_present(), 10,
                    "the previous main window to go")
         self.process = subprocess.Popen(
-            ["wine", self.exe], cwd=self.folder, env=self.env.wine_env,
+            ["wine", self.exe] + list(args), cwd=self.folder, env=self.env.wine_env,
             stdin=subprocess.DEVNULL, stdout=self.env.log, stderr=self.env.log,
             preexec_fn=None if max_file_size is None else limit_file_size, **self.env.as_user)
         self.env.apps.append(self)
@@ -309,6 +366,13 @@ class App:
         """The handle of the top-level window with `title`, 0 if none (tests run
         one program at a time)."""
         return int(self.env.probe.value("find " + title), 0)
+
+    def find_main(self):
+        """The main window's handle, whatever the link's state, 0 if none."""
+        return self.find_window(TITLE) or self.find_window(LOST_TITLE)
+
+    def caption(self):
+        return self.env.probe.value("text %d" % self.hwnd)
 
     def wait_message_box(self, caption="Error", timeout=10):
         """Waits for a message box; returns (handle, its message text)."""
@@ -333,7 +397,7 @@ class App:
             found = self.env.main_window_xids()
             return found[0] if found else None
         self.xid = wait_until(mapped, timeout, "the main window")
-        self.hwnd = wait_until(self.find_window, 5, "the main window's handle")
+        self.hwnd = wait_until(self.find_main, 5, "the main window's handle")
         return self
 
     def rect(self):
@@ -458,6 +522,7 @@ class Env:
         self.apps = []
         self.processes = []
         self.serial_pairs = []
+        self.watches = []
         self.xvfb = None
         self.server_started = False
         self.probe = None
@@ -534,16 +599,18 @@ class Env:
                 f.write(config)
         return app
 
-    def launch(self, config=None, **kwargs):
-        """Starts a copy of the program and waits for its window."""
-        return self.app(config, **kwargs).start().wait_window()
+    def launch(self, config=None, args=(), **kwargs):
+        """Starts a copy of the program with command-line `args` and waits for its window."""
+        return self.app(config, **kwargs).start(args=args).wait_window()
 
     def main_window_xids(self):
         """X windows, mapped, titled like the main window."""
-        return self.xdotool("search", "--onlyvisible", "--name", "^%s$" % re.escape(TITLE)).split()
+        pattern = "^(%s|%s)$" % (re.escape(TITLE), re.escape(LOST_TITLE))
+        return self.xdotool("search", "--onlyvisible", "--name", pattern).split()
 
     def main_window_present(self):
-        return bool(self.main_window_xids()) or int(self.probe.value("find " + TITLE), 0) != 0
+        return bool(self.main_window_xids()) or any(
+            int(self.probe.value("find " + title), 0) != 0 for title in (TITLE, LOST_TITLE))
 
     def wineserver_pid(self):
         """The prefix's wineserver, which works in the programs' stead for every
@@ -577,9 +644,22 @@ class Env:
         return next(n for n in numbers
                     if not os.path.lexists(os.path.join(dosdevices, "com%d" % n)))
 
+    def name_port(self, number, name):
+        """Gives COM`number` a device with the friendly name `name`, as a
+        driver's installation does; it stays for the rest of the run."""
+        self.probe.call("nameport %d %s" % (number, name))
+
+    def clipboard(self):
+        """(picture, text) on the clipboard: an Image and the text's bytes."""
+        path = self.scratch("clipboard.ppm")
+        _, _, hex_text = self.probe.value("clipboard " + windows_path(path)).split()
+        with open(path, "rb") as f:
+            picture = Image.from_ppm(f.read())
+        return picture, b"" if hex_text == "-" else bytes.fromhex(hex_text)
+
     def serial(self, number):
-        """A null-modem pair with the program's end as COM`number`; removed at
-        the end of the test."""
+        """A null-modem pair with the program's end as COM`number`, listed as
+        present while its device is there; removed at the end of the test."""
         pair = SerialPair(self, number)
         self.serial_pairs.append(pair)
         return pair
@@ -605,9 +685,12 @@ class Env:
                 process.wait()
         for pair in self.serial_pairs:
             pair.close()
+        for watch in self.watches:
+            watch.close()
         self.apps = []
         self.processes = []
         self.serial_pairs = []
+        self.watches = []
 
     @contextlib.contextmanager
     def unprivileged(self, user="nobody"):
@@ -670,7 +753,7 @@ class UserEnv(Env):
         os.chown(self.root, self.uid, self.gid)
         self.renderer = parent.renderer
         self.log = parent.log
-        self.apps, self.processes, self.serial_pairs = [], [], []
+        self.apps, self.processes, self.serial_pairs, self.watches = [], [], [], []
         self.xvfb = None  # the parent's
         self.server_started = False
         self.probe = None

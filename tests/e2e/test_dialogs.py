@@ -144,8 +144,10 @@ def test_right_click_opens_setup_and_esc_leaves_it_open(env):
     assert app.close() == 0
 
 
-def port_names(numbers):
-    return ["com%d" % n for n in sorted(numbers)]
+def port_names(numbers, names=None):
+    """The list's entries: "comN", and the device's name after two spaces if it has one."""
+    names = names or {}
+    return ["com%d  %s" % (n, names[n]) if n in names else "com%d" % n for n in sorted(numbers)]
 
 
 def choose_port(setup, position=None, end=OK):
@@ -170,27 +172,38 @@ def test_port_dialog_lists_and_stores_ports(env):
     assert setup.text(COM_PORT_TEXT) == "Com Port: 23"
     # What Wine itself offers (it maps the machine's serial devices to low numbers).
     own, selected = choose_port(setup, end=PORT_CANCEL)
-    own_numbers = [int(name[3:]) for name in own]
+    own_numbers = [int(name.split()[0][3:]) for name in own]
     assert selected == -1 and all(n < 20 for n in own_numbers), own
 
-    # Linked while the dialog is open: the scan runs each time the list opens.
-    # A port below 10 is opened as COMn, the others as \\.\COMn.
+    # Present while the dialog is open: the list is made each time it opens,
+    # from the ports their drivers list, with the names devices have; and
+    # none of the ports is opened for it.
     low = env.free_port_number(n for n in range(1, 10) if n not in own_numbers)
     pairs = {n: env.serial(n) for n in (low, 23, 35, 80)}
-    listed = port_names(own_numbers + list(pairs))
-    entries, selected = choose_port(setup, listed.index("com35"), OK)
+    env.name_port(35, "Q72 USB Modem (COM35)")
+    env.name_port(80, "Bluetooth Link")
+    opens = {n: pair.opens() for n, pair in pairs.items()}
+    listed = port_names(own_numbers + list(pairs), {35: "Q72 USB Modem", 80: "Bluetooth Link"})
+    com35 = listed.index("com35  Q72 USB Modem")
+    entries, selected = choose_port(setup, com35, OK)
     assert (entries, selected) == (listed, listed.index("com23"))
     assert setup.text(COM_PORT_TEXT) == "Com Port: 35"
+    assert {n: watch.count() for n, watch in opens.items()} == dict.fromkeys(pairs, 0)
 
     # Cancel, Esc's command and the close box leave the port as it is.
     for end in (PORT_CANCEL, WM_CLOSE):
-        assert choose_port(setup, listed.index("com%d" % low), end) == \
-            (listed, listed.index("com35"))
+        assert choose_port(setup, listed.index("com%d" % low), end) == (listed, com35)
         assert setup.text(COM_PORT_TEXT) == "Com Port: 35"
+    # Only "Open I/F" opens a port (which the watch does see).
+    setup.click(LINK)
+    setup.wait_text(LINK_STATUS, "Q72 Linked")
+    assert opens[35].count() == 1 and sum(w.count() for w in opens.values()) == 1
+    setup.click(LINK)
+    setup.wait_text(LINK_STATUS, "Q72 I/F Closed")
 
     # A stored port that is gone: nothing selected, and OK keeps the port.
     pairs[35].close()
-    listed.remove("com35")
+    listed.remove("com35  Q72 USB Modem")
     assert choose_port(setup, None, OK) == (listed, -1)
     assert setup.text(COM_PORT_TEXT) == "Com Port: 35"
 
@@ -202,7 +215,7 @@ def test_port_dialog_lists_and_stores_ports(env):
     # The close box keeps a chosen port in memory, unsaved, until "Done".
     setup = app.open_setup()
     assert setup.text(COM_PORT_TEXT) == "Com Port: 23"
-    choose_port(setup, listed.index("com80"), OK)
+    choose_port(setup, listed.index("com80  Bluetooth Link"), OK)
     setup.post(WM_CLOSE)
     setup.wait_closed()
     assert app.config_bytes() == lcd.config(com_port=23, pad1=b"\x01\x02\x03")
@@ -265,11 +278,11 @@ def test_done_with_no_size_selected_keeps_the_scale(env):
 def test_cancel_restores_all_three_settings(env):
     start = lcd.config(com_port=23, blk_on_grn=1, scale=2)
     app = env.launch(start)
-    env.serial(35)
+    env.serial(36)
     setup = app.open_setup()
     entries, _ = choose_port(setup, end=PORT_CANCEL)
-    choose_port(setup, entries.index("com35"), OK)
-    assert setup.text(COM_PORT_TEXT) == "Com Port: 35"
+    choose_port(setup, entries.index("com36"), OK)
+    assert setup.text(COM_PORT_TEXT) == "Com Port: 36"
     setup.click(WHITE_ON_BLUE)
     setup.select(SIZE_LIST, 3)
     wait_until(lambda: setup.checked(WHITE_ON_BLUE), 5, "White on Blue to be checked")

@@ -1,5 +1,6 @@
-"""The main window: start-up screen, placement, styles, message table, keys
-that must not close it, and the resources compiled into the program."""
+"""The main window: start-up screen, placement, styles, message table, the
+window menu's own items, keys that must not close it, and the resources
+compiled into the program."""
 
 import os
 import struct
@@ -8,9 +9,9 @@ import time
 
 import lcd
 from pe import read_pe
-from harness import (CLASS, CMD_ABOUT, CMD_APPLY_SETTINGS, WM_CHAR, WM_COMMAND, WM_KEYDOWN,
-                     WM_KEYUP, WM_SYSKEYDOWN, WM_SYSKEYUP, WM_TIMER,
-                     WS_EX_TOPMOST, wait_until, windows_path)
+from harness import (CLASS, CMD_ABOUT, CMD_APPLY_SETTINGS, SETUP_TITLE, WM_CHAR, WM_CLOSE,
+                     WM_COMMAND, WM_KEYDOWN, WM_KEYUP, WM_SYSKEYDOWN, WM_SYSKEYUP, WM_TIMER,
+                     WS_EX_TOPMOST, Dialog, wait_until, windows_path)
 
 WINDOW_STYLE = 0x00CA0000  # WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX
 # Those, a sizing border, a maximise box, popup and child: only the first three are set.
@@ -19,6 +20,8 @@ WM_PAINT = 0x000F
 VK_F4 = 0x73
 ALT_CONTEXT = 1 << 29
 RT_ICON, RT_MENU, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 4, 14, 16, 24
+WM_SYSCOMMAND = 0x0112
+SYS_ON_TOP = 0x30  # the window menu's "Always on Top"
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
@@ -72,6 +75,48 @@ def test_message_table_answers(env):
     assert app.alive() and app.find_window() == app.hwnd
     assert [w for w in env.top_level_windows() if w[0] != hex(app.hwnd)] == [], \
         "nothing else opened"
+    assert app.close() == 0
+
+
+def choose_from_window_menu(app, place_from_end):
+    """Opens the window menu with a click on the caption's icon and chooses
+    the item `place_from_end` places up from its end, with the arrow keys."""
+    left, top, _, _ = app.rect()
+    _, client_top, _, _ = app.client()
+    time.sleep(0.6)  # two clicks on the icon within the double-click time close the window
+    app.env.xdotool("mousemove", str(left + 10), str((top + client_top) // 2), "click", "1")
+    wait_until(lambda: any(cls == "#32768" for _, cls, _ in app.env.top_level_windows()), 5,
+               "the window menu")
+    app.env.xdotool("key", *["Up"] * place_from_end + ["Return"])
+    wait_until(lambda: all(cls != "#32768" for _, cls, _ in app.env.top_level_windows()), 5,
+               "the window menu to close")
+
+
+def test_window_menu(env):
+    # Its own items end the menu: "Setup...", "Copy Screen", "Always on Top".
+    app = env.launch(lcd.config(blk_on_grn=0, scale=3))
+    choose_from_window_menu(app, 2)
+    picture, text = wait_until(env.clipboard, 5, "the copy on the clipboard")
+    # q72render's picture at the scale and in the scheme shown, and the text.
+    assert picture == env.renderer.startup_png(3, 0)
+    rows = ["", "  Q72 CW Modem 1.0", "", " 1.Right Click", " 2.Set Com Port",
+            " 3.Select Open I/F", " 4.^V on Q72 to Sync", ""]
+    assert text == "".join(row.ljust(21) + "\r\n" for row in rows).encode()
+
+    # Always on Top, once unchecked, stays off for the run, also when the
+    # setup dialog applies the settings again.
+    assert app.styles()[1] & WS_EX_TOPMOST
+    choose_from_window_menu(app, 1)
+    wait_until(lambda: not app.styles()[1] & WS_EX_TOPMOST, 5, "the window to leave the top")
+    assert app.send(WM_COMMAND, CMD_APPLY_SETTINGS) == 1
+    assert not app.styles()[1] & WS_EX_TOPMOST
+    app.post(WM_SYSCOMMAND, SYS_ON_TOP | 0x3)  # the low four bits are the system's
+    wait_until(lambda: app.styles()[1] & WS_EX_TOPMOST, 5, "the window to be on top again")
+
+    choose_from_window_menu(app, 3)
+    setup = Dialog(app, SETUP_TITLE)
+    setup.post(WM_CLOSE)
+    setup.wait_closed()
     assert app.close() == 0
 
 
@@ -171,7 +216,9 @@ def test_resources(env):
 def test_program_file(env):
     machine, magic, subsystem, imports = read_pe(env.exe)
     assert (machine, magic, subsystem) == (0x8664, 0x20B, 2), "64-bit, GUI subsystem"
-    system = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "msvcrt.dll"}
+    # advapi32 and setupapi list the ports, shell32 splits the command line.
+    system = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "msvcrt.dll",
+              "advapi32.dll", "setupapi.dll", "shell32.dll"}
     assert set(imports) <= system, sorted(set(imports) - system)
     wide = [name for dll in ("user32.dll", "gdi32.dll") for name in imports.get(dll, [])
             if name.endswith("W")]

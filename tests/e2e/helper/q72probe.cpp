@@ -18,7 +18,8 @@
 //   post H MSG WPARAM LPARAM   PostMessage
 //   send H MSG WPARAM LPARAM   SendMessage (5 s time-out): its result
 //   text H [ID]                text of the window or of its dialog item ID
-//   children H                 lines "id<TAB>class<TAB>text" of the child windows
+//   children H                 lines "id<TAB>class<TAB>text" of the child windows (line
+//                              breaks in a text printed as spaces)
 //   click H ID                 posts BM_CLICK to dialog item ID
 //   check H ID                 BM_GETCHECK of dialog item ID
 //   cbsel H ID INDEX           CB_SETCURSEL of dialog item ID: its result
@@ -40,7 +41,18 @@
 //   share FILE                 the same, sharing reading and writing but not deletion,
 //                              as an editor might: the file can be written, not replaced
 //   release HANDLE             closes a handle from hold
+// Serial ports, as a driver makes them known:
+//   register NAME COMn         adds value NAME = "COMn" to HKLM\HARDWARE\DEVICEMAP\SERIALCOMM
+//   unregister NAME            removes it (the device has gone)
+//   nameport N TEXT            a present Ports-class device with PortName COMN and
+//                              friendly name TEXT
+// Clipboard:
+//   clipboard FILE             CF_DIB as a binary PPM in FILE, then "ok W H HEX"
+//                              with HEX the bytes of CF_TEXT
 #include <windows.h>
+#include <initguid.h>
+#include <devguid.h>
+#include <setupapi.h>
 #include <tlhelp32.h>
 #include <winternl.h>
 
@@ -49,6 +61,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 static char line[4096];
 static char *cursor; // next unread argument in `line`
@@ -105,10 +118,13 @@ static void windowText(HWND hwnd, char *text, int size) {
     text[size - 1] = 0;
 }
 
+// A text of several lines is printed on one: its line breaks become spaces.
 static void printWindowLine(HWND hwnd, bool withId) {
     char cls[256], text[1024];
     GetClassNameA(hwnd, cls, sizeof cls);
     windowText(hwnd, text, sizeof text);
+    for (char *c = text; *c; c++)
+        if (*c == '\r' || *c == '\n') *c = ' ';
     if (withId)
         std::printf("%d\t%s\t%s\n", GetDlgCtrlID(hwnd), cls, text);
     else
@@ -323,6 +339,98 @@ static void fillRect(HWND hwnd, int x, int y, int width, int height, unsigned rg
     ok();
 }
 
+static const char serialComm[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+
+static void registerPort(const char *name, const char *port) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, serialComm, 0, NULL, REG_OPTION_VOLATILE, KEY_SET_VALUE,
+                        NULL, &key, NULL) != ERROR_SUCCESS)
+        return fail("cannot open SERIALCOMM");
+    LONG result =
+        RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)port, (DWORD)std::strlen(port) + 1);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS ? ok() : fail("cannot set the value");
+}
+
+static void unregisterPort(const char *name) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, serialComm, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return fail("cannot open SERIALCOMM");
+    LONG result = RegDeleteValueA(key, name);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS ? ok() : fail("no such value");
+}
+
+static void namePort(unsigned number, const char *text) {
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_PORTS, NULL);
+    if (set == INVALID_HANDLE_VALUE) return fail("no device list");
+    SP_DEVINFO_DATA info = {};
+    info.cbSize = sizeof info;
+    char port[16];
+    std::snprintf(port, sizeof port, "COM%u", number);
+    bool made = SetupDiCreateDeviceInfoA(set, "Q72PORT", &GUID_DEVCLASS_PORTS, NULL, NULL,
+                                         DICD_GENERATE_ID, &info) &&
+                SetupDiRegisterDeviceInfo(set, &info, 0, NULL, NULL, NULL) &&
+                SetupDiSetDeviceRegistryPropertyA(set, &info, SPDRP_FRIENDLYNAME,
+                                                  (const BYTE *)text, (DWORD)std::strlen(text) + 1);
+    HKEY key = made
+                   ? SetupDiCreateDevRegKeyA(set, &info, DICS_FLAG_GLOBAL, 0, DIREG_DEV, NULL, NULL)
+                   : (HKEY)INVALID_HANDLE_VALUE;
+    if (key != INVALID_HANDLE_VALUE) {
+        made = RegSetValueExA(key, "PortName", 0, REG_SZ, (const BYTE *)port,
+                              (DWORD)std::strlen(port) + 1) == ERROR_SUCCESS;
+        RegCloseKey(key);
+    } else {
+        made = false;
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return made ? ok() : fail("cannot make the device");
+}
+
+// The clipboard's picture (a 24- or 32-bit CF_DIB) as PPM, and its text.
+static void readClipboard(const char *path) {
+    bool opened = false;
+    for (int tries = 0; tries < 50 && !(opened = OpenClipboard(NULL)); tries++)
+        Sleep(20);
+    if (!opened) return fail("cannot open the clipboard");
+    HGLOBAL dib = GetClipboardData(CF_DIB);
+    HGLOBAL text = GetClipboardData(CF_TEXT);
+    const BITMAPINFOHEADER *header = dib ? (const BITMAPINFOHEADER *)GlobalLock(dib) : nullptr;
+    const char *chars = text ? (const char *)GlobalLock(text) : nullptr;
+    int width = 0, height = 0;
+    bool written = false;
+    if (header && (header->biBitCount == 24 || header->biBitCount == 32) &&
+        header->biCompression == BI_RGB) {
+        width = header->biWidth;
+        height = header->biHeight < 0 ? -header->biHeight : header->biHeight;
+        int bytes = header->biBitCount / 8, stride = (width * bytes + 3) & ~3;
+        const uint8_t *rows = (const uint8_t *)header + header->biSize;
+        FILE *out = std::fopen(path, "wb");
+        written = out != nullptr;
+        if (out) std::fprintf(out, "P6\n%d %d\n255\n", width, height);
+        for (int y = 0; y < height && written; y++) {
+            const uint8_t *row =
+                rows + (size_t)stride * (header->biHeight < 0 ? y : height - 1 - y);
+            for (int x = 0; x < width && written; x++) {
+                uint8_t rgb[3] = {row[bytes * x + 2], row[bytes * x + 1], row[bytes * x]};
+                written = std::fwrite(rgb, 1, 3, out) == 3;
+            }
+        }
+        if (out) written = std::fclose(out) == 0 && written;
+    }
+    std::string hex;
+    for (const char *c = chars; c && *c; c++) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", (unsigned char)*c);
+        hex += pair;
+    }
+    if (header) GlobalUnlock(dib);
+    if (chars) GlobalUnlock(text);
+    CloseClipboard();
+    if (!written) return fail("no picture on the clipboard");
+    ok("%d %d %s", width, height, hex.empty() ? "-" : hex.c_str());
+}
+
 static void dialogItem(HWND dlg, unsigned long long id, HWND &item) {
     item = GetDlgItem(dlg, (int)id);
 }
@@ -357,6 +465,23 @@ static void runCommand() {
     if (!std::strcmp(name, "release")) {
         if (!nextNumber(a) || !CloseHandle((HANDLE)(UINT_PTR)a)) return fail("no such handle");
         return ok();
+    }
+    if (!std::strcmp(name, "register")) {
+        char *value = nextWord();
+        char *port = value ? nextWord() : nullptr;
+        return port ? registerPort(value, port) : fail("usage: register NAME COMn");
+    }
+    if (!std::strcmp(name, "unregister")) {
+        char *value = nextWord();
+        return value ? unregisterPort(value) : fail("usage: unregister NAME");
+    }
+    if (!std::strcmp(name, "nameport")) {
+        if (!nextNumber(a)) return fail("usage: nameport N TEXT");
+        return namePort((unsigned)a, restOfLine());
+    }
+    if (!std::strcmp(name, "clipboard")) {
+        char *path = nextWord();
+        return path ? readClipboard(path) : fail("usage: clipboard FILE");
     }
     if (!std::strcmp(name, "resource")) {
         char *exe = nextWord();

@@ -1,0 +1,80 @@
+"""The command line: the link opened at start on the port given, the bytes
+received recorded to a file, and the usage for --help and anything unknown."""
+
+import lcd
+from harness import (COM_PORT_TEXT, DONE, LINK, LINK_STATUS, LOST_TITLE, TITLE, WM_CLOSE,
+                     wait_until, windows_path)
+from test_faults import caption_after, only_the_main_window
+from test_link import RESYNC, play
+from test_window import choose_from_window_menu
+
+USAGE_TITLE = "Q72display 1.0 Usage"
+# Two rows of text with glyph codes outside 32..126 in them, which read back as '#'.
+SCREEN = RESYNC + b"\x8c\x02" + b"73 de Q72 \x01\x7f".ljust(21) + b"\x8c\x05" + b"QRV".ljust(21)
+
+
+def test_open_at_start_with_a_port_and_a_record_file(env):
+    record = env.scratch("received.bin")
+    with open(record, "wb") as f:
+        f.write(b"earlier\n")
+    stored = lcd.config(com_port=7, blk_on_grn=0, scale=2)
+    app = env.launch(stored, args=["--open", "--port", "41", "--record", windows_path(record)])
+    # No device on COM41 yet: the caption says so, no message box, and the
+    # program keeps trying.
+    caption_after(app, LOST_TITLE, timeout=1)
+    only_the_main_window(app)
+    pair = env.serial(41)
+    linked = caption_after(app, TITLE)
+    print("linked %.3f s after the device came" % linked)
+    assert linked < 2.0
+
+    sent = play(env, pair, ["s003.bin"]) + SCREEN
+    pair.send(SCREEN)
+    app.expect_stream(sent, 2, 0)
+    wait_until(lambda: open(record, "rb").read() == b"earlier\n" + sent, 2,
+               "the record file to hold every byte received")
+
+    # Copy Screen from the window menu: the picture shown and its text.
+    choose_from_window_menu(app, 2)
+    picture, text = wait_until(env.clipboard, 5, "the copy on the clipboard")
+    assert picture == env.render_stream(sent, 2, 0)
+    rows = ["", "73 de Q72 ##", "", "", "QRV", "", "", ""]
+    assert text == "".join(row.ljust(21) + "\r\n" for row in rows).encode()
+
+    # --port is for this run: saved only by "Done".
+    setup = app.open_setup()
+    assert (setup.text(LINK_STATUS), setup.text(LINK), setup.text(COM_PORT_TEXT)) == \
+        ("Q72 Linked", "Close I/F", "Com Port: 41")
+    setup.post(WM_CLOSE)
+    setup.wait_closed()
+    assert app.config_bytes() == stored
+    setup = app.open_setup()
+    setup.click(DONE)
+    setup.wait_closed()
+    assert app.config_bytes() == lcd.config(com_port=41, blk_on_grn=0, scale=2)
+    assert app.close() == 0
+
+
+def test_usage_and_a_record_file_that_cannot_be_opened(env):
+    # The usage, then exit status 2; no configuration file is made.
+    for args, problem in ((["--help"], None), (["--bogus"], "Unknown switch: --bogus"),
+                          (["--port"], "--port needs a value."),
+                          (["--port", "0"], "Not a port number: 0"),
+                          (["--open", "COM5"], "Unknown switch: COM5")):
+        app = env.app().start(args=args)
+        box, message = app.wait_message_box(USAGE_TITLE)
+        assert "--record FILE" in message, message
+        assert message.startswith(problem) if problem else message.startswith("Usage:"), message
+        app.answer_message_box(box)
+        assert app.wait_exit() == 2, args
+        assert app.config_bytes() is None, args
+
+    # A record file that cannot be opened: named in a message box, then the
+    # program runs without recording.
+    record = windows_path(env.scratch("no-such-folder/received.bin"))
+    app = env.app(lcd.config()).start(args=["--record", record])
+    box, message = app.wait_message_box()
+    assert record in message, message
+    app.answer_message_box(box)
+    app.wait_window()
+    assert app.close() == 0
