@@ -2,7 +2,9 @@
 # Builds what the benchmarks need, runs them all and writes docs/performance.md:
 # the stream interpreter natively (Google Benchmark), and under Wine, in an
 # Xvfb and Wine prefix of its own: the two painters, the port reads, the line
-# rate, the capacity and the idle load of q72display.exe. About 10 minutes.
+# rate, the capacity and the idle load of q72display.exe; then on the same
+# Xvfb the native q72display beside it: start to first frame, line rate,
+# capacity, idle load and memory. About 15 minutes.
 #
 #   bash scripts/bench.sh [--runs N] [--parts LIST] [--out FILE]
 #
@@ -17,9 +19,9 @@ native=${BENCH_BUILD:-build-bench}
 win=${BENCH_WIN_BUILD:-build-bench-win}
 jobs=$(nproc)
 
-echo "== native build: bench_interpreter, q72render, q72modem"
+echo "== native build: bench_interpreter, q72render, q72modem, q72display"
 cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$native" -j"$jobs" --target bench_interpreter q72render q72modem
+cmake --build "$native" -j"$jobs" --target bench_interpreter q72render q72modem q72display
 
 echo "== Windows build: q72display.exe, the probe and the benchmark programs"
 cmake -S . -B "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Benchmarks of q72display: the interpreter natively, and under Wine the
 painters, the port reads, the line rate, the capacity and the idle load of
-the program.
+the program; then the native program's start, line rate, capacity, idle load
+and memory on the same display (native_bench.py).
 
     python3 tests/bench/run_bench.py --native-build DIR --win-build DIR
                                      [--runs N] [--paints N] [--parts LIST] [--out FILE]
 
-Needs the native build (bench_interpreter, q72render, q72modem) and the cross
+Needs the native build (bench_interpreter, q72render, q72modem, q72display) and the cross
 build (q72display.exe, q72probe.exe and the q72bench_*.exe of tests/bench/win).
 Under Wine everything runs in one private Xvfb and Wine prefix started by the
 end-to-end harness, and stops with it. Writes the report to --out (Markdown)
@@ -30,6 +31,7 @@ sys.dont_write_bytecode = True  # keep the source tree clean
 
 import harness  # noqa: E402
 import lcd  # noqa: E402
+import native_bench  # noqa: E402
 import report  # noqa: E402
 import workload  # noqa: E402
 
@@ -302,10 +304,12 @@ def idle_run(env, session):
     modem.kill()
     modem.wait()
     tick = os.sysconf("SC_CLK_TCK")
-    return {name: (after[name] - before[name]) / tick / seconds * 100 for name in groups}
+    shares = {name: (after[name] - before[name]) / tick / seconds * 100 for name in groups}
+    shares["rss_kb"], shares["peak_kb"] = native_bench.memory_kb(program[0])
+    return shares
 
 
-PARTS = ("interpreter", "paint", "read", "line", "capacity", "idle")
+PARTS = ("interpreter", "paint", "read", "line", "capacity", "idle", "native")
 
 
 def main():
@@ -361,6 +365,9 @@ def main():
                 results["idle"] = [idle_run(env, session) for _ in range(args.runs)]
             env.end_test()
             results["load"].append(load_average())
+        if "native" in parts:
+            results["native"] = native_bench.run(env, args.native_build, args.runs, SCALES)
+            results["load"].append(load_average())
     except BenchError as error:
         print("bench: FAILED: %s" % error)
         return 1
@@ -377,4 +384,6 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    # As the module run_bench, the one native_bench imports, not as a second copy.
+    import run_bench
+    sys.exit(run_bench.main())
