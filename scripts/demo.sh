@@ -15,19 +15,8 @@
 # files, the Wine prefix among them, live in DIR (default out/demo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-duration=
-run=$PWD/out/demo
-while [ $# -gt 0 ]; do
-    case $1 in
-    --duration) duration=${2:-}; shift $(($# > 1 ? 2 : 1)) ;;
-    --out) run=$(realpath -m "${2:?--out needs a folder}"); shift 2 ;;
-    *) echo "usage: bash scripts/demo.sh [--duration SEC] [--out DIR]" >&2; exit 2 ;;
-    esac
-done
-if [ -n "$duration" ] && ! [[ $duration =~ ^[0-9]+$ ]]; then
-    echo "demo: --duration needs a whole number of seconds" >&2
-    exit 2
-fi
+source scripts/demo-lib.sh
+demo_options out/demo "$@"
 bash scripts/install-deps.sh
 jobs=$(nproc)
 cmake -S . -B build >/dev/null
@@ -38,26 +27,8 @@ cmake --build build-win -j"$jobs" --target q72display q72probe
 mkdir -p "$run"
 export WINEPREFIX=$run/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 port=21
-pids=()
-
-cleanup() {
-    trap - EXIT INT TERM
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wineserver -k 2>/dev/null || true
-    wait 2>/dev/null || true
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-headless=0
-if [ -z "${DISPLAY:-}" ]; then
-    headless=1
-    exec {fd}<> <(:)
-    Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp >"$run/xvfb.log" 2>&1 &
-    pids+=($!)
-    read -r -t 10 -u "$fd" number
-    export DISPLAY=:$number
-fi
+demo_stop_more() { wineserver -k 2>/dev/null || true; }
+demo_display
 
 fresh=0
 if [ ! -d "$WINEPREFIX" ]; then
@@ -80,10 +51,7 @@ else
     wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >>"$run/wine.log" 2>&1 || true
 fi
 
-rm -f "$run/cable-pc" "$run/cable-modem"
-socat pty,raw,echo=0,link="$run/cable-pc" pty,raw,echo=0,link="$run/cable-modem" 2>"$run/socat.log" &
-pids+=($!)
-for _ in $(seq 100); do [ -e "$run/cable-pc" ] && [ -e "$run/cable-modem" ] && break; sleep 0.05; done
+demo_cable
 ln -sfn "$run/cable-pc" "$WINEPREFIX/dosdevices/com$port"
 # Make the port known as a driver would: listed as present (the list is
 # rebuilt at each server start) and, once per prefix, a device with a name.
@@ -108,12 +76,7 @@ if [ "$headless" = 0 ]; then
     echo "demo: Q72display runs on $DISPLAY with the simulated modem on COM$port, linked"
     echo "demo: at start (--open); keys you type go to the modem (logged in $run/keys.log)."
     echo "demo: Ctrl+C or close the window to stop."
-    if [ -z "$duration" ]; then
-        wait "$app" || true
-    else
-        end=$((SECONDS + duration))
-        while [ $SECONDS -lt $end ] && kill -0 "$app" 2>/dev/null; do sleep 0.2; done
-    fi
+    demo_wait "$app"
     exit 0
 fi
 
