@@ -10,7 +10,6 @@ dialogs are worked with their Alt+letter keys, as a keyboard user would.
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -28,8 +27,7 @@ LOST_TITLE = TITLE + " - link lost"
 SETUP_TITLE = harness.SETUP_TITLE
 PORT_TITLE = harness.PORT_TITLE
 # The setup dialog's keys.
-GREEN, BLUE, SIZE_LIST, SET_PORT = "alt+b", "alt+w", "alt+z", "alt+s"
-LINK, DONE, CANCEL = "alt+i", "alt+d", "alt+c"
+SIZE_LIST, SET_PORT, LINK, DONE, CANCEL = "alt+z", "alt+s", "alt+i", "alt+d", "alt+c"
 
 
 def scheme_name(blk_on_grn):
@@ -58,7 +56,6 @@ class PtyPair(harness.SerialPair):
 
     def close(self):
         if self.process.poll() is None:
-            self.process.send_signal(signal.SIGCONT)
             self.process.terminate()
             self.process.wait()
 
@@ -133,10 +130,6 @@ class App(harness.App):
                                 "_NET_WM_STATE"], capture_output=True, text=True).stdout
         return "_NET_WM_STATE_ABOVE" in state
 
-    def wait_until_keep_above(self, on, timeout=5):
-        harness.wait_until(lambda: self.keep_above() == on, timeout,
-                           "keep-above %s" % ("on" if on else "off"))
-
     def focus(self):
         self.env.xdotool("windowfocus", "--sync", self.xid)
 
@@ -210,22 +203,22 @@ class Env(harness.Env):
         self.xvfb = self.keyboard = None
         try:
             self.xvfb = harness.Xvfb(self.log)
+            self.display = self.xvfb.display
+            self.x_env = dict(os.environ, DISPLAY=self.display)
+            self.x_env.pop("GDK_SCALE", None)
+            self.wine_env = self.x_env  # what the shared xdotool() runs with
+            # Once the server takes connections, one is held for the run: with
+            # no client left it would reset between tests.
+            self.keyboard = wait_until(self._connect, 10, "the X server")
         except BaseException:
             self.close()
             raise
-        self.display = self.xvfb.display
-        self.x_env = dict(os.environ, DISPLAY=self.display)
-        self.x_env.pop("GDK_SCALE", None)
-        self.wine_env = self.x_env  # what the shared xdotool() runs with
 
-        # Waits until the server takes connections, then holds one for the
-        # run: with no client left it would reset between tests.
-        def connect():
-            try:
-                return XKeyboard(self.display)
-            except HarnessError:
-                return None
-        self.keyboard = wait_until(connect, 10, "the X server")
+    def _connect(self):
+        try:
+            return XKeyboard(self.display)
+        except HarnessError:
+            return None
 
     def close(self):
         self.end_test()
