@@ -8,7 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libpng-dev libbenchmark-dev libgtk-3-dev
     clang libclang-rt-dev
     g++-mingw-w64-x86-64 wine wine64
-    xvfb xdotool socat imagemagick x11-utils
+    xvfb xdotool socat imagemagick x11-utils xclip
 )
 
 missing=()

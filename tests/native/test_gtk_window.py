@@ -1,7 +1,12 @@
 """The main window: place, size, keep-above, and the start-up screen
-pixel-identical to q72render's at every scale and scheme; the window menu."""
+pixel-identical to q72render's at every scale and scheme; the window menu and
+its copy of the screen."""
+
+import subprocess
 
 from gtk_harness import CANCEL, SETUP_TITLE, TITLE, Dialog, scheme_name
+from harness import wait_until
+from images import Image
 
 
 def test_startup_screen_at_every_scale_and_scheme(env):
@@ -14,13 +19,28 @@ def test_startup_screen_at_every_scale_and_scheme(env):
             assert app.close() == 0
 
 
-def test_window_menu_opens_on_middle_and_ctrl_left_click(env):
-    app = env.launch()
+STARTUP_TEXT = "\n".join(line.ljust(21) for line in (
+    "", "  Q72 CW Modem 1.0", "", " 1.Right Click", " 2.Set Com Port", " 3.Select Open I/F",
+    " 4.^V on Q72 to Sync", ""))
+
+
+def clipboard(env, target):
+    return subprocess.run(["xclip", "-display", env.display, "-selection", "clipboard", "-t",
+                           target, "-o"], check=True, capture_output=True, timeout=10).stdout
+
+
+def test_window_menu_opens_on_middle_and_ctrl_left_click_and_copies_the_screen(env):
+    app = env.launch("--scale", "3", "--scheme", "blue")
     for button, modifiers in ((2, ()), (1, ("Control_L",))):
         app.open_menu(button, *modifiers)
         env.xdotool("key", "Down", "Return")  # "Setup..."
         setup = Dialog(app, SETUP_TITLE)
         setup.press(CANCEL)
         setup.wait_closed()
+    app.open_menu(2)
+    env.xdotool("key", "Down", "Down", "Down", "Return")  # "Copy Screen"
+    wait_until(lambda: clipboard(env, "TARGETS"), 5, "the clipboard")
+    assert Image.from_png(clipboard(env, "image/png")) == env.renderer.startup_png(3, 0)
+    assert clipboard(env, "UTF8_STRING").decode() == STARTUP_TEXT
     assert app.settings() is None, "nothing saved"
     assert app.close() == 0
