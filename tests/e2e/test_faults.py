@@ -207,7 +207,8 @@ def test_modem_that_stops_reading_holds_each_key_half_a_second_at_most(env):
           "mean %.3f s (%d); repaint after %.2f s behind 6 keys"
           % (filled, typed, " ".join("%.3f" % h for h in held), longest, mean, count,
              repainted))
-    assert all(0.4 < h < 0.8 for h in held), ("each key held about 0.5 s", held)
+    # The driver ends the write after 0.4 s; the program's own bound is 0.5 s.
+    assert all(0.3 < h < 0.6 for h in held), ("each key held 0.4..0.5 s", held)
     assert unanswered == 0 and longest < 0.8, ("the window thread waited too long", longest)
     assert repainted < 6 * 0.8 + 1
 
