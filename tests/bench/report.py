@@ -288,7 +288,7 @@ def markdown(r):
            "side by side." % ", ".join("%.2f" % x for x in loads),
            "",
            "Command (builds what it needs, starts and stops its own Xvfb, Wine prefix and "
-           "serial pairs; about 10 minutes):", "", "    " + r["command"], "",
+           "serial pairs; about 15 minutes):", "", "    " + r["command"], "",
            "Benchmarks, not tests: they do not run in the test command. Medians of "
            "%d runs unless said otherwise." % r["runs"], ""]
     out += summary(r)
