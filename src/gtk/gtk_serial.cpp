@@ -139,9 +139,11 @@ static gpointer readerMain(gpointer) {
             continue;
         }
         pollfd p[2] = {{portFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-        if (poll(p, 2, -1) < 0) continue; // interrupted
-        if (p[1].revents) break;
-        ssize_t got = read(portFd, buf, sizeof buf);
+        int ready = poll(p, 2, -1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready > 0 && p[1].revents) break;
+        // A poll that fails otherwise counts as a read that fails.
+        ssize_t got = ready > 0 ? read(portFd, buf, sizeof buf) : -1;
         if (got > 0) {
             record(buf, (size_t)got);
             rx_feed(buf, (size_t)got);
