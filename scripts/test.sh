@@ -13,6 +13,17 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 jobs=$(nproc)
 
+# headless_demo SCRIPT SECONDS: runs a demo with no display in a fresh folder,
+# as a new user's first run would; it must link and save its screenshot.
+headless_demo() {
+    local demo
+    demo=$(mktemp -d)
+    env -u DISPLAY bash "$1" --duration "$2" --out "$demo/out" | tee "$demo/demo.log"
+    grep -qx 'demo: link: Q72 Linked' "$demo/demo.log" || { echo "$1: did not link" >&2; exit 1; }
+    identify "$demo/out/screenshot.png" || { echo "$1: no screenshot" >&2; exit 1; }
+    rm -rf "$demo"
+}
+
 echo "== native build and tests"
 cmake -S . -B build >/dev/null
 cmake --build build -j"$jobs"
@@ -20,11 +31,7 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 
 echo "== the native program under Xvfb"
 python3 tests/native/run.py --native-build build
-demo=$(mktemp -d)
-env -u DISPLAY bash scripts/demo-native.sh --duration 2 --out "$demo/out" | tee "$demo/demo.log"
-grep -qx 'demo: link: Q72 Linked' "$demo/demo.log" || { echo "native demo: did not link" >&2; exit 1; }
-identify "$demo/out/screenshot.png" || { echo "native demo: no screenshot" >&2; exit 1; }
-rm -rf "$demo"
+headless_demo scripts/demo-native.sh 2
 
 echo "== unit tests under ASan and UBSan"
 cmake -S . -B build-asan -DQ72_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
@@ -40,8 +47,4 @@ cmake --build build-win -j"$jobs"
 python3 tests/e2e/run.py --native-build build --win-build build-win
 
 echo "== the demo, headless, from a fresh folder"
-demo=$(mktemp -d)
-env -u DISPLAY bash scripts/demo.sh --duration 3 --out "$demo/out" | tee "$demo/demo.log"
-grep -qx 'demo: link: Q72 Linked' "$demo/demo.log" || { echo "demo: did not link" >&2; exit 1; }
-identify "$demo/out/screenshot.png" || { echo "demo: no screenshot" >&2; exit 1; }
-rm -rf "$demo"
+headless_demo scripts/demo.sh 3

@@ -22,10 +22,11 @@ sys.dont_write_bytecode = True  # keep the source tree clean
 
 import gtk_harness  # noqa: E402  (puts tests/e2e on the path)
 
-spec = importlib.util.spec_from_file_location(
+# The Windows runner, loaded under another name: both files are run.py.
+_found = importlib.util.spec_from_file_location(
     "e2e_run", os.path.join(os.path.dirname(HERE), "e2e", "run.py"))
-e2e_run = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(e2e_run)
+e2e_run = importlib.util.module_from_spec(_found)
+_found.loader.exec_module(e2e_run)
 
 
 def main():
