@@ -142,7 +142,7 @@ int main(int argc, char **argv) {
     bool png = endsWith(out, ".png");
     if (!png && !endsWith(out, ".pbm")) fail("OUT must end in .pbm or .png: '" + out + "'");
 
-    rx_set_host({countRepaint, nullptr, nullptr});
+    rx_set_host({countRepaint, nullptr, nullptr, nullptr});
     if (startup) draw_startup_screen();
     playStream(files[0]);
     writeImage(out, png, scale, scheme_for(blkOnGrn));

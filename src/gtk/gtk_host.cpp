@@ -35,5 +35,5 @@ void map_snapshot_for_paint(LcdImage image) {
 
 void connect_interpreter(GtkWidget *area) {
     lcdArea = area;
-    rx_set_host({requestRepaint, map_lock, map_unlock});
+    rx_set_host({requestRepaint, map_lock, map_unlock, nullptr});
 }

@@ -131,6 +131,24 @@ void showStatusLine() {
     bCursorOn = savedOn;
 }
 
+int status_flags_shown(uint8_t status, uint8_t xstatus, const char *out[STATUS_FLAGS_MAX]) {
+    int count = 0;
+    if (status & ST_LESS) out[count++] = "<";
+    if (xstatus & 0x80)
+        out[count++] = "g";
+    else if (xstatus & 0x40)
+        out[count++] = "d";
+    if (status & (ST_ESC | ST_CLL)) {
+        out[count++] = status & ST_ESC ? "ESC" : "CLL";
+        return count;
+    }
+    if (status & (ST_W | ST_P | ST_B))
+        out[count++] = status & ST_W ? "W" : status & ST_P ? "P" : "B";
+    if (status & ST_H) out[count++] = "H";
+    if (status & ST_GREATER) out[count++] = ">";
+    return count;
+}
+
 void flash_status(const char *str) {
     int8_t savedX = curX, savedY = curY;
     lcd_gotoxy(12, 1);

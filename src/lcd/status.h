@@ -28,6 +28,11 @@ void update_status(uint8_t newStatus);
 int updateAltLeft();
 int updateAltRight();
 void showStatusLine();
+
+// The flags the status line shows for these status bits, in screen order and
+// as drawn ("<", "g", "ESC", "W", ">" ...); returns how many (at most 6).
+enum { STATUS_FLAGS_MAX = 6 };
+int status_flags_shown(uint8_t status, uint8_t xstatus, const char *out[STATUS_FLAGS_MAX]);
 void flash_status(const char *str);
 void displayTest();
 

@@ -6,12 +6,13 @@
 #include <cstring>
 
 static void noHook() {}
-static RxHost host = {noHook, noHook, noHook};
+static RxHost host = {noHook, noHook, noHook, nullptr};
 
 void rx_set_host(const RxHost &h) {
     host.repaint = h.repaint ? h.repaint : noHook;
     host.lock = h.lock ? h.lock : noHook;
     host.unlock = h.unlock ? h.unlock : noHook;
+    host.changed = h.changed; // tested before each call: most hosts have none
 }
 
 // Interpreter variables; one command is in progress at a time, so they are shared.
@@ -33,32 +34,62 @@ void rx_reset() {
 
 static constexpr uint8_t STRBUF_TEXT = sizeof strBuf - 1; // room for the text before its 0
 
+static void noteChange(RxChange what, int y) {
+    if (host.changed) host.changed(what, 0, y, 0);
+}
+
+// A character at the cursor: the one change a screen reader speaks as it comes.
+static void putAtCursor(char c) {
+    if (!host.changed) {
+        lcd_putch(c);
+        return;
+    }
+    int x = curX, y = curY;
+    uint8_t before = lcd_cell_code(x, y);
+    lcd_putch(c);
+    host.changed(RX_TYPED, x, y, before);
+}
+
 static void resetScreen() {
     lcd_clear_all();
     flashTimer = 0; // a pending flash must not clear the status bits later
+    noteChange(RX_SCREEN, 1);
+}
+static void clearScreen() {
+    lcd_clear_all();
+    noteChange(RX_SCREEN, 1);
 }
 static void displayTestScreen() {
     lcd_clear_all();
     displayTest();
+    noteChange(RX_SCREEN, 1);
+}
+static void statusLine() {
+    showStatusLine();
+    noteChange(RX_STATUS, 1);
 }
 static void pageStart() {
     lcd_gotoxy(1, 1);
     i = 0;
 }
 static void putSpace() {
-    lcd_putch(' ');
+    putAtCursor(' ');
 }
 static void scrollUp4() {
     lcd_scroll_up(4);
+    noteChange(RX_SCREEN, 1);
 }
 static void scrollDown4() {
     lcd_scroll_down(4);
+    noteChange(RX_SCREEN, 1);
 }
 static void scrollUp3() {
     lcd_scroll_up(3);
+    noteChange(RX_SCREEN, 2);
 }
 static void scrollDown3() {
     lcd_scroll_down(3);
+    noteChange(RX_SCREEN, 2);
 }
 static void zeroCount() {
     i = 0;
@@ -76,7 +107,7 @@ static Command commandFor(uint8_t byte) {
     switch (byte) {
     case 0x87: return {resetScreen, 0, true};
     case 0x88: return {nullptr, 1, false};
-    case 0x89: return {lcd_clear_all, 0, true};
+    case 0x89: return {clearScreen, 0, true};
     case 0x8A: return {nullptr, 2, false};
     case 0x8B: return {pageStart, 3, false};
     case 0x8C: return {nullptr, 4, false};
@@ -97,9 +128,9 @@ static Command commandFor(uint8_t byte) {
     case 0x9B: return {nullptr, 26, false};
     case 0x9C: return {scrollUp3, 0, true};
     case 0x9D: return {scrollDown3, 0, true};
-    case 0x9E: return {showStatusLine, 0, true};
+    case 0x9E: return {statusLine, 0, true};
     case 0x9F: return {displayTestScreen, 0, true};
-    case 0xA0: return {showStatusLine, 0, true};
+    case 0xA0: return {statusLine, 0, true};
     case 0xA1: return {zeroCount, 25, false};
     case 0xA2: return {nullptr, 6, false};
     case 0xA5: return {nullptr, 27, false};
@@ -130,7 +161,10 @@ static bool interpret(uint8_t work) {
         return cmd.repaint;
     }
     case 1: return false;
-    case 2: lcd_clear_row(work); return true;
+    case 2:
+        lcd_clear_row(work);
+        noteChange(RX_ROW, work);
+        return true;
     case 3:
         pageStart();
         rxState = 9;
@@ -142,7 +176,10 @@ static bool interpret(uint8_t work) {
         return false;
     case 5:
         lcd_putch((char)work);
-        if (countArgument(21)) return true;
+        if (countArgument(21)) {
+            noteChange(RX_SCREEN, curY);
+            return true;
+        }
         rxState = 5;
         return false;
     case 6:
@@ -154,22 +191,28 @@ static bool interpret(uint8_t work) {
     case 7:
         if (work == 0) eol = 1;
         lcd_putch(eol ? ' ' : (char)work);
-        if (countArgument(21)) return true;
+        if (countArgument(21)) {
+            noteChange(RX_SCREEN, curY);
+            return true;
+        }
         rxState = 7;
         return false;
     case 8:
         if (work == 0) return true;
-        lcd_putch((char)work);
+        putAtCursor((char)work);
         rxState = 8;
         return false;
     case 9:
         lcd_putch((char)work);
-        if (countArgument(80)) return true;
+        if (countArgument(80)) {
+            noteChange(RX_SCREEN, 1);
+            return true;
+        }
         if (i % 20 == 0) lcd_gotoxy(1, (uint8_t)(i / 20 + 1));
         rxState = 9;
         return false;
     case 10:
-    case 11: lcd_putch((char)work); return true;
+    case 11: putAtCursor((char)work); return true;
     case 12: set_signal(work); return false;
     case 13: set_rxWpm(work); return false;
     case 14: set_txWpm(work); return false;
@@ -179,8 +222,14 @@ static bool interpret(uint8_t work) {
         b1 = work;
         rxState = 18;
         return false;
-    case 18: lcd_gotoxy(b1, work); return true;
-    case 21: lcd_cursor_mode(work); return true;
+    case 18:
+        lcd_gotoxy(b1, work);
+        noteChange(RX_CURSOR, work);
+        return true;
+    case 21:
+        lcd_cursor_mode(work);
+        noteChange(RX_CURSOR, curY);
+        return true;
     case 22:
         i = 0;
         b1 = work;
@@ -191,6 +240,7 @@ static bool interpret(uint8_t work) {
         if (work == 0) {
             strBuf[i < STRBUF_TEXT ? i : STRBUF_TEXT] = 0;
             lcd_center_text(b1, strBuf);
+            noteChange(RX_SCREEN, b1);
             return true;
         }
         if (i < STRBUF_TEXT) strBuf[i++] = (char)work;
@@ -203,6 +253,7 @@ static bool interpret(uint8_t work) {
         if (countArgument(4)) {
             strBuf[4] = 0;
             flash_status(strBuf);
+            noteChange(RX_FLASH, 1);
             return true;
         }
         rxState = 25;

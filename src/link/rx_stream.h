@@ -3,14 +3,27 @@
 #include <cstddef>
 #include <cstdint>
 
+// What a command did to the text of the screen, for a host that tells
+// screen readers. Rows are as the command gave them (0 is row 1).
+enum RxChange : uint8_t {
+    RX_TYPED,  // a character written at the cursor into cell (x, y), whose code was `before`
+    RX_ROW,    // row y blanked
+    RX_SCREEN, // many cells rewritten at once, row y the highest of them
+    RX_STATUS, // the status line drawn on row 1 from the status values
+    RX_FLASH,  // a flash message drawn on row 1
+    RX_CURSOR, // the cursor moved, or was shown or hidden
+};
+
 // How the interpreter reaches its host. The lock guards the map and the
 // cursor against a painter on another thread while one byte is interpreted;
 // it is released before the repaint request, which the host may serve
-// synchronously. Every hook defaults to doing nothing.
+// synchronously. `changed` is called under the lock after each change of
+// the text. Every hook defaults to doing nothing.
 struct RxHost {
     void (*repaint)();
     void (*lock)();
     void (*unlock)();
+    void (*changed)(RxChange what, int x, int y, uint8_t before);
 };
 
 void rx_set_host(const RxHost &host);

@@ -17,5 +17,5 @@ static void repaintMainWindow() {
 }
 
 void connect_interpreter() {
-    rx_set_host({repaintMainWindow, map_lock, map_unlock});
+    rx_set_host({repaintMainWindow, map_lock, map_unlock, nullptr});
 }

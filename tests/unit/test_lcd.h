@@ -37,7 +37,7 @@ class LcdFixture : public ::testing::Test {
         status_reset();
         rx_reset();
         repaints = 0;
-        rx_set_host({[] { repaints++; }, nullptr, nullptr});
+        rx_set_host({[] { repaints++; }, nullptr, nullptr, nullptr});
     }
     void TearDown() override { rx_set_host({}); }
 
