@@ -1,12 +1,20 @@
 #include "gtk/gtk_host.h"
+#include "lcd/status.h"
 #include "link/rx_stream.h"
+
+#include <glib.h>
 
 #include <atomic>
 #include <mutex>
 
+enum { TICK_MS = 100, LISTENERS = 4 };
+
 static std::mutex mapMutex;
-static GtkWidget *lcdArea;
-static std::atomic<bool> repaintWaiting;
+static std::atomic<bool> frameWaiting;
+static void (*frameListeners[LISTENERS])();
+static void (*speechListeners[LISTENERS])(const Speech *, int, const TextView &);
+static Speech heard[SPEECH_MAX];
+static TextView view;
 
 void map_lock() {
     mapMutex.lock();
@@ -16,24 +24,75 @@ void map_unlock() {
     mapMutex.unlock();
 }
 
-static gboolean queueRepaint(gpointer) {
-    gtk_widget_queue_draw(lcdArea);
+template <typename Listener> static void add(Listener (&list)[LISTENERS], Listener listener) {
+    for (Listener &slot : list)
+        if (!slot) {
+            slot = listener;
+            return;
+        }
+}
+
+void on_frame(void (*frame)()) {
+    add(frameListeners, frame);
+}
+
+void on_speech(void (*speech)(const Speech *, int, const TextView &)) {
+    add(speechListeners, speech);
+}
+
+// The listeners run outside the lock: a screen reader's bridge reads the text
+// back while it is being told, from the view, never from the map.
+static void tellSpeech(bool always) {
+    map_lock();
+    int count = change_reader_take(heard, view, g_get_monotonic_time() / 1000);
+    map_unlock();
+    if (!count && !always) return;
+    for (auto speech : speechListeners)
+        if (speech) speech(heard, count, view);
+}
+
+static void tellFrame() {
+    for (auto frame : frameListeners)
+        if (frame) frame();
+    tellSpeech(true);
+}
+
+static gboolean frameDue(gpointer) {
+    frameWaiting = false;
+    tellFrame();
     return G_SOURCE_REMOVE;
 }
 
 // Never paints here: the reader only asks the main loop for a frame.
-static void requestRepaint() {
-    if (!repaintWaiting.exchange(true)) g_idle_add(queueRepaint, nullptr);
+static void requestFrame() {
+    if (!frameWaiting.exchange(true)) g_idle_add(frameDue, nullptr);
+}
+
+static gboolean onTick(gpointer) {
+    map_lock();
+    bool expired = flash_tick();
+    map_unlock();
+    if (expired)
+        tellFrame();
+    else
+        tellSpeech(false);
+    return G_SOURCE_CONTINUE;
+}
+
+void tell_link_state(LinkState state) {
+    map_lock();
+    change_reader_link(state);
+    map_unlock();
+    tellSpeech(false);
 }
 
 void map_snapshot_for_paint(LcdImage image) {
-    repaintWaiting = false;
     map_lock();
     lcd_snapshot(image);
     map_unlock();
 }
 
-void connect_interpreter(GtkWidget *area) {
-    lcdArea = area;
-    rx_set_host({requestRepaint, map_lock, map_unlock, nullptr});
+void connect_interpreter() {
+    rx_set_host({requestFrame, map_lock, map_unlock, change_reader_note});
+    g_timeout_add(TICK_MS, onTick, nullptr);
 }

@@ -1,19 +1,32 @@
-// How the stream interpreter reaches the window: the lock that guards the map
-// and the cursor, and the repaint request, which may come from any thread.
+// The interpreter's host on the GLib main loop: the lock that guards the map
+// and the cursor, the repaint requests merged into frames, the 100 ms tick
+// that expires flash messages, and what the change reader tells screen
+// readers. It needs no display, so the window and a headless server can both
+// build on it; everything but the lock runs on the main loop.
 #pragma once
+#include "app/change_reader.h"
 #include "app/lcd_view.h"
 
-#include <gtk/gtk.h>
-
-// Held while one byte is interpreted, while the painter takes its copy of the
+// Held while one byte is interpreted, while a painter takes its copy of the
 // map, and around the tick's flash countdown; never across a repaint.
 void map_lock();
 void map_unlock();
 
-// Hands the lock and the repaints of `area` to the interpreter. Requests are
-// merged: from the first one until the painter takes its copy of the map,
-// one frame is pending and further requests add nothing.
-void connect_interpreter(GtkWidget *area);
+// Hands the lock, the repaint requests and the change reader to the
+// interpreter, and starts the tick.
+void connect_interpreter();
 
-// The painter's copy of the map; a change after it asks for the next frame.
+// `frame` runs when the map has changed since the last frame: the reader's
+// repaint requests, merged while one frame is pending, or a flash that
+// expired. At most four listeners.
+void on_frame(void (*frame)());
+
+// `speech` runs after each frame, and on a tick that has something to tell,
+// with the change reader's events since the last call and the text after them.
+void on_speech(void (*speech)(const Speech *events, int count, const TextView &view));
+
+// Tells the link's new state to the speech listeners.
+void tell_link_state(LinkState state);
+
+// A painter's copy of the map.
 void map_snapshot_for_paint(LcdImage image);

@@ -8,12 +8,10 @@
 #include "gtk/gtk_keys.h"
 #include "gtk/gtk_serial.h"
 #include "gtk/gtk_setup.h"
-#include "lcd/status.h"
 
 #include <initializer_list>
 
 enum {
-    TICK_MS = 100,
     WINDOW_X = 50,
     WINDOW_Y = 50,
 };
@@ -50,12 +48,8 @@ static gboolean onDraw(GtkWidget *widget, cairo_t *cr, gpointer) {
     return TRUE;
 }
 
-static gboolean onTick(gpointer) {
-    map_lock();
-    bool expired = flash_tick();
-    map_unlock();
-    if (expired) gtk_widget_queue_draw(lcdArea);
-    return G_SOURCE_CONTINUE;
+static void onFrame() {
+    gtk_widget_queue_draw(lcdArea);
 }
 
 // Every key goes to the modem; none reaches GTK's own key handling.
@@ -148,8 +142,7 @@ GtkWindow *window_create() {
     g_signal_connect(window, "key-release-event", G_CALLBACK(onKey), nullptr);
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
 
-    connect_interpreter(lcdArea);
     draw_startup_screen();
-    g_timeout_add(TICK_MS, onTick, nullptr);
+    on_frame(onFrame);
     return GTK_WINDOW(window);
 }
