@@ -1,11 +1,25 @@
 #include "gtk/gtk_keys.h"
 #include "link/keymap.h"
 
+#include <cstring>
+
 enum : uint8_t {
     VK_SHIFT = 0x10,
     VK_CONTROL = 0x11,
     VK_MENU = 0x12, // Alt
     VK_F10 = 0x79,
+    VK_OEM_1 = 0xBA,
+    VK_OEM_PLUS = 0xBB,
+    VK_OEM_COMMA = 0xBC,
+    VK_OEM_MINUS = 0xBD,
+    VK_OEM_PERIOD = 0xBE,
+    VK_OEM_2 = 0xBF,
+    VK_OEM_3 = 0xC0,
+    VK_OEM_4 = 0xDB,
+    VK_OEM_5 = 0xDC,
+    VK_OEM_6 = 0xDD,
+    VK_OEM_7 = 0xDE,
+    VK_OEM_102 = 0xE2, // the extra key of 102-key keyboards
 };
 
 // Keyvals first..last give the virtual keys vk, vk + 1, ...
@@ -14,7 +28,9 @@ struct KeyRange {
     uint8_t vk;
 };
 
-static const KeyRange keyTable[] = {
+// Keys their keyval identifies in every layout: letters and digits, which Windows
+// numbers by the character they type, and the keys with names.
+static const KeyRange keyvalKeys[] = {
     {GDK_KEY_a, GDK_KEY_z, 0x41},
     {GDK_KEY_A, GDK_KEY_Z, 0x41},
     {GDK_KEY_0, GDK_KEY_9, 0x30},
@@ -61,30 +77,127 @@ static const KeyRange keyTable[] = {
     {GDK_KEY_KP_Delete, GDK_KEY_KP_Delete, 0x2E},
     {GDK_KEY_Num_Lock, GDK_KEY_Num_Lock, 0x90},
     {GDK_KEY_Scroll_Lock, GDK_KEY_Scroll_Lock, 0x91},
-    // The punctuation keys, numbered as Windows numbers them (VK_OEM_...).
-    {GDK_KEY_semicolon, GDK_KEY_semicolon, 0xBA},
-    {GDK_KEY_equal, GDK_KEY_equal, 0xBB},
-    {GDK_KEY_comma, GDK_KEY_comma, 0xBC},
-    {GDK_KEY_minus, GDK_KEY_minus, 0xBD},
-    {GDK_KEY_period, GDK_KEY_period, 0xBE},
-    {GDK_KEY_slash, GDK_KEY_slash, 0xBF},
-    {GDK_KEY_grave, GDK_KEY_grave, 0xC0},
-    {GDK_KEY_bracketleft, GDK_KEY_bracketleft, 0xDB},
-    {GDK_KEY_backslash, GDK_KEY_backslash, 0xDC},
-    {GDK_KEY_bracketright, GDK_KEY_bracketright, 0xDD},
-    {GDK_KEY_apostrophe, GDK_KEY_apostrophe, 0xDE},
-    {GDK_KEY_less, GDK_KEY_less, 0xE2}, // the extra key of 102-key keyboards
 };
 
-uint8_t vk_for_keyval(guint keyval) {
-    for (const KeyRange &range : keyTable)
+// The US keyboard's punctuation keys by the character they type (VK_OEM_...).
+static const KeyRange usPunctuation[] = {
+    {GDK_KEY_semicolon, GDK_KEY_semicolon, VK_OEM_1},
+    {GDK_KEY_equal, GDK_KEY_equal, VK_OEM_PLUS},
+    {GDK_KEY_comma, GDK_KEY_comma, VK_OEM_COMMA},
+    {GDK_KEY_minus, GDK_KEY_minus, VK_OEM_MINUS},
+    {GDK_KEY_period, GDK_KEY_period, VK_OEM_PERIOD},
+    {GDK_KEY_slash, GDK_KEY_slash, VK_OEM_2},
+    {GDK_KEY_grave, GDK_KEY_grave, VK_OEM_3},
+    {GDK_KEY_bracketleft, GDK_KEY_bracketleft, VK_OEM_4},
+    {GDK_KEY_backslash, GDK_KEY_backslash, VK_OEM_5},
+    {GDK_KEY_bracketright, GDK_KEY_bracketright, VK_OEM_6},
+    {GDK_KEY_apostrophe, GDK_KEY_apostrophe, VK_OEM_7},
+    {GDK_KEY_less, GDK_KEY_less, VK_OEM_102},
+};
+
+template <size_t N> static uint8_t vkOf(const KeyRange (&table)[N], guint keyval) {
+    for (const KeyRange &range : table)
         if (keyval >= range.first && keyval <= range.last)
             return (uint8_t)(range.vk + (keyval - range.first));
     return 0;
 }
 
-uint8_t key_event_code(bool press, guint keyval, GdkModifierType state) {
-    uint8_t vk = vk_for_keyval(keyval);
+// The US keyboard's main block by hardware keycode: keys first, first + 1,
+// ... have the virtual keys vks[0], vks[1], ...
+struct KeyRow {
+    guint first;
+    const char *vks;
+};
+
+static const KeyRow usKeys[] = {
+    {10, "1234567890\xBD\xBB"},      // 1 .. 0 - =
+    {24, "QWERTYUIOP\xDB\xDD"},      // Q .. P [ ]
+    {38, "ASDFGHJKL\xBA\xDE\xC0"},   // A .. L ; ' and ` left of 1
+    {51, "\xDCZXCVBNM\xBC\xBE\xBF"}, // \ Z .. M , . /
+    {94, "\xE2"},                    // the extra key of 102-key keyboards
+};
+
+enum : guint { KEY_US_A = 38 };
+
+static uint8_t usVk(guint keycode) {
+    for (const KeyRow &row : usKeys)
+        if (keycode >= row.first && keycode - row.first < strlen(row.vks))
+            return (uint8_t)row.vks[keycode - row.first];
+    return 0;
+}
+
+// A key that a layout's own table in Windows numbers apart from the US
+// keyboard. The rows with a keyval recognise the layout: a group is taken
+// for it when each of those keys gives that keyval there; the other rows
+// hold whatever the key gives (variants differ in dead keys).
+struct LayoutKey {
+    guint keycode;
+    guint keyval;
+    uint8_t vk;
+};
+
+// German, used in Austria too. Its Y and Z go by their letters.
+static const LayoutKey german[] = {
+    {20, GDK_KEY_ssharp, VK_OEM_4},     // where the US keyboard has -
+    {34, GDK_KEY_udiaeresis, VK_OEM_1}, // [
+    {47, GDK_KEY_odiaeresis, VK_OEM_3}, // ;
+    {48, GDK_KEY_adiaeresis, VK_OEM_7}, // '
+    {49, 0, VK_OEM_5},                  // ^ where the US keyboard has `
+    {21, 0, VK_OEM_6},                  // the acute accent, =
+    {35, 0, VK_OEM_PLUS},               // +, ]
+    {51, 0, VK_OEM_2},                  // #, backslash
+    {61, 0, VK_OEM_MINUS},              // -, /
+};
+
+struct Layout {
+    const LayoutKey *keys;
+    size_t count;
+};
+
+static const Layout layouts[] = {
+    {german, sizeof german / sizeof german[0]},
+};
+
+static bool recognised(const Layout &layout, const KeyGroup &group) {
+    for (size_t i = 0; i < layout.count; i++) {
+        const LayoutKey &key = layout.keys[i];
+        if (key.keyval && group.keyval(key.keycode) != key.keyval) return false;
+    }
+    return true;
+}
+
+static uint8_t layoutVk(guint keycode, const KeyGroup &group) {
+    for (const Layout &layout : layouts)
+        for (size_t i = 0; i < layout.count; i++)
+            if (layout.keys[i].keycode == keycode && recognised(layout, group))
+                return layout.keys[i].vk;
+    return 0;
+}
+
+// Latin layouts type ASCII letters. Windows numbers every key of the others
+// (Cyrillic, Greek ...) by its place on the US keyboard.
+static bool isLatin(const KeyGroup &group) {
+    guint keyval = group.keyval(KEY_US_A);
+    return (keyval >= GDK_KEY_a && keyval <= GDK_KEY_z) ||
+           (keyval >= GDK_KEY_A && keyval <= GDK_KEY_Z);
+}
+
+uint8_t vk_for_key(guint keycode, const KeyGroup &group) {
+    guint keyval = group.keyval(keycode);
+    uint8_t vk = vkOf(keyvalKeys, keyval);
+    if (!vk) vk = layoutVk(keycode, group);
+    // A Latin layout with no table keeps the US numbers of the punctuation
+    // wherever it puts it, as Windows' Dvorak layout does.
+    if (!vk && isLatin(group)) vk = vkOf(usPunctuation, keyval);
+    return vk ? vk : usVk(keycode);
+}
+
+uint8_t vk_for_keyval(guint keyval) {
+    uint8_t vk = vkOf(keyvalKeys, keyval);
+    return vk ? vk : vkOf(usPunctuation, keyval);
+}
+
+uint8_t key_event_code(bool press, uint8_t vk, GdkModifierType state) {
     if (vk == 0) return 0;
     // GDK reports the state before the event, Windows the state after it: a
     // modifier's own press already counts as down there, its release as up.
@@ -100,13 +213,31 @@ uint8_t key_event_code(bool press, guint keyval, GdkModifierType state) {
     return key_down(vk, shift, ctrl).code;
 }
 
+// A layout group of GDK's keymap, read with Num Lock as the event has it:
+// Num Lock (Mod2) picks the keypad's digits or its navigation keys; every
+// other modifier is left out, so Shift+1 is still the 1 key.
+class GdkGroup final : public KeyGroup {
+  public:
+    GdkGroup(GdkKeymap *keymap, gint group, GdkModifierType numLock)
+        : keymap(keymap), group(group), numLock(numLock) {}
+
+    guint keyval(guint keycode) const override {
+        guint keyval = 0;
+        if (!gdk_keymap_translate_keyboard_state(keymap, keycode, numLock, group, &keyval, nullptr,
+                                                 nullptr, nullptr))
+            return 0;
+        return keyval;
+    }
+
+  private:
+    GdkKeymap *keymap;
+    gint group;
+    GdkModifierType numLock;
+};
+
 uint8_t key_code_of(const GdkEventKey *event) {
-    guint keyval = event->keyval;
     GdkKeymap *keymap = gdk_keymap_get_for_display(gdk_window_get_display(event->window));
-    // Num Lock (Mod2) picks the keypad's digits or its navigation keys;
-    // every other modifier is left out, so Shift+1 is still the 1 key.
-    gdk_keymap_translate_keyboard_state(keymap, event->hardware_keycode,
-                                        (GdkModifierType)(event->state & GDK_MOD2_MASK), 0, &keyval,
-                                        nullptr, nullptr, nullptr);
-    return key_event_code(event->type == GDK_KEY_PRESS, keyval, (GdkModifierType)event->state);
+    GdkGroup group(keymap, event->group, (GdkModifierType)(event->state & GDK_MOD2_MASK));
+    uint8_t vk = vk_for_key(event->hardware_keycode, group);
+    return key_event_code(event->type == GDK_KEY_PRESS, vk, (GdkModifierType)event->state);
 }

@@ -37,7 +37,12 @@ class XKeyboard:
         xlib.XkbKeysymToModifiers.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
         xlib.XkbKeysymToModifiers.restype = ctypes.c_uint
         xlib.XkbGetState.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.POINTER(XkbState)]
-        self.xlib = xlib
+        xlib.XkbLockGroup.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_uint]
+        xlib.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        xtst = ctypes.CDLL(ctypes.util.find_library("Xtst") or "libXtst.so.6")
+        xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
+                                           ctypes.c_ulong]
+        self.xlib, self.xtst = xlib, xtst
         self.display = xlib.XOpenDisplay(display.encode())
         if not self.display:
             raise HarnessError("cannot open X display " + display)
@@ -59,6 +64,17 @@ class XKeyboard:
         if self.xlib.XkbGetState(self.display, XKB_USE_CORE_KBD, ctypes.byref(state)) != 0:
             raise HarnessError("XkbGetState failed")
         return bool(state.locked_mods & LOCK_MASK), bool(state.locked_mods & self.num_lock_mask)
+
+    def lock_group(self, group):
+        """Makes layout group `group` (0 = the first) the one keys type in."""
+        self.xlib.XkbLockGroup(self.display, XKB_USE_CORE_KBD, group)
+        self.xlib.XSync(self.display, 0)
+
+    def key(self, keycode, press):
+        """One key event through XTEST, in the locked group (xdotool types a
+        keycode in the first group)."""
+        self.xtst.XTestFakeKeyEvent(self.display, keycode, 1 if press else 0, 0)
+        self.xlib.XSync(self.display, 0)
 
     def close(self):
         if self.display:

@@ -150,7 +150,8 @@ def set_locks(env, kbd, caps_lock, num_lock):
 def expect_groups(env, log, all_groups, at, send):
     """Sends each group's steps with send(steps, start), then the group end
     key, and checks what the modem got for each group; `at` is the log
-    position of the key before the first group. The native test uses it too."""
+    position of the key before the first group. Returns the position of the
+    last group's end key. The native test uses it too."""
     wrong = []
     for name, steps, expected in all_groups:
         start = at + 1
@@ -160,6 +161,7 @@ def expect_groups(env, log, all_groups, at, send):
         if got != expected:
             wrong.append("%s: expected %s, got %s" % (name, hex_bytes(expected), hex_bytes(got)))
     assert not wrong, "with the link open:\n" + "\n".join(wrong)
+    return at
 
 
 def test_keys_reach_the_modem_only_while_the_link_is_open(env):

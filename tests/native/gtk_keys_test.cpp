@@ -30,7 +30,7 @@ Event up(guint keyval, int state = NONE) {
 std::string sent(const std::vector<Event> &events) {
     std::string codes;
     for (const Event &e : events) {
-        uint8_t code = key_event_code(e.press, e.keyval, (GdkModifierType)e.state);
+        uint8_t code = key_event_code(e.press, vk_for_keyval(e.keyval), (GdkModifierType)e.state);
         if (code) codes += (char)code;
     }
     return codes;
