@@ -10,13 +10,11 @@ enum {
     FLASH_CELLS = 4,
 };
 
-// One event as noted: cells by their codes, turned into text at the take,
-// when the view they are offsets into is known.
+// One event as noted: typed cells by their place, read at the take, when the
+// view they are offsets into is known.
 struct Noted {
     SpeechKind kind;
     int x, y, count;
-    uint8_t before[LCD_COLS];
-    uint8_t after[LCD_COLS];
     char text[SPEECH_TEXT_MAX]; // ANNOUNCE
 };
 
@@ -30,6 +28,8 @@ static Noted queue[SPEECH_QUEUE];
 static int queued;
 static bool flooded;      // the queue overflowed: queue[0] is one whole-screen change
 static bool dirty = true; // the view is behind the screen
+// The cells' codes as last told, [row][column]: what typed cells read before.
+static uint8_t told[LCD_ROWS][LCD_COLS];
 
 static bool row1Status; // row 1 shows the status line, read as words
 static bool everDrawn;  // a status line has been drawn: speeds and flags have a baseline
@@ -45,6 +45,7 @@ void change_reader_reset() {
     queued = 0;
     flooded = false;
     dirty = true;
+    std::memset(told, ' ', sizeof told);
     row1Status = everDrawn = flashShown = false;
     drawn = {};
     flash[0] = 0;
@@ -96,7 +97,7 @@ static void rowOneRewritten() {
     flashShown = false;
 }
 
-static void typed(int x, int y, uint8_t before) {
+static void typed(int x, int y) {
     if (x < 1 || x > LCD_COLS || y < 1 || y > LCD_ROWS) return; // drawn nowhere
     if (y == 1 && row1Status) {
         // Row 1 goes from words to cells: its whole line changes.
@@ -111,8 +112,6 @@ static void typed(int x, int y, uint8_t before) {
         prev->x = x;
         prev->y = y;
     }
-    prev->before[prev->count] = before;
-    prev->after[prev->count] = lcd_cell_code(x, y);
     prev->count++;
 }
 
@@ -168,10 +167,17 @@ static void flashDrawn() {
     pushQuiet();
 }
 
-void change_reader_note(RxChange what, int x, int y, uint8_t before) {
+void change_reader_note(RxChange what, int x, int y) {
     dirty = true;
+    // The common case first: one more character after those just typed.
+    Noted *prev = queued && !flooded ? &queue[queued - 1] : nullptr;
+    if (what == RX_TYPED && prev && prev->kind == SPEECH_TYPED && prev->y == y &&
+        prev->x + prev->count == x && x <= LCD_COLS) {
+        prev->count++;
+        return;
+    }
     switch (what) {
-    case RX_TYPED: typed(x, y, before); break;
+    case RX_TYPED: typed(x, y); break;
     case RX_ROW:
     case RX_SCREEN:
         if (y > LCD_ROWS) break; // off the grid: nothing was drawn
@@ -223,11 +229,19 @@ static void rowOneWords(char out[ROW1_WORDS_MAX]) {
     if (flashShown && flash[0]) std::snprintf(out + used, ROW1_WORDS_MAX - used, ", %s", flash);
 }
 
-static void cellsText(const uint8_t *codes, int count, char out[SPEECH_TEXT_MAX]) {
-    int bytes = 0;
-    for (int k = 0; k < count; k++)
-        bytes += utf8_put(cell_char(codes[k]), out + bytes);
-    out[bytes] = 0;
+// Cells x .. x + count - 1 of row y as they were told and as they read now;
+// from now on they count as told.
+static void typedText(const Noted &n, char removed[SPEECH_TEXT_MAX], char text[SPEECH_TEXT_MAX]) {
+    int before = 0, after = 0;
+    for (int x = n.x; x < n.x + n.count; x++) {
+        uint8_t &was = told[n.y - 1][x - 1];
+        uint8_t now = lcd_cell_code(x, n.y);
+        before += utf8_put(cell_char(was), removed + before);
+        after += utf8_put(cell_char(now), text + after);
+        was = now;
+    }
+    removed[before] = 0;
+    text[after] = 0;
 }
 
 // A speed that differs from the one last told is told once the pace allows.
@@ -263,10 +277,12 @@ int change_reader_take(Speech out[SPEECH_MAX], TextView &view, int64_t nowMs) {
         }
         s.offset = text_view_offset(view, n.x, n.y);
         s.count = n.count;
-        cellsText(n.before, n.count, s.removed);
-        cellsText(n.after, n.count, s.text);
+        typedText(n, s.removed, s.text);
     }
     queued = 0;
+    for (int y = 1; y <= LCD_ROWS; y++)
+        for (int x = 1; x <= LCD_COLS; x++)
+            told[y - 1][x - 1] = lcd_cell_code(x, y);
     flooded = false;
     bool rxDue = speedDue(drawn.rxWpm, toldRx, toldRxAt, nowMs);
     bool txDue = speedDue(drawn.txWpm, toldTx, toldTxAt, nowMs);

@@ -32,7 +32,7 @@ struct Speech {
 };
 
 // The interpreter's `changed` hook.
-void change_reader_note(RxChange what, int x, int y, uint8_t before);
+void change_reader_note(RxChange what, int x, int y);
 
 // Queues the announcement of the link's new state ("Q72 Linked" ...).
 void change_reader_link(LinkState state);

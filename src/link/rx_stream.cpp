@@ -35,19 +35,14 @@ void rx_reset() {
 static constexpr uint8_t STRBUF_TEXT = sizeof strBuf - 1; // room for the text before its 0
 
 static void noteChange(RxChange what, int y) {
-    if (host.changed) host.changed(what, 0, y, 0);
+    if (host.changed) host.changed(what, 0, y);
 }
 
 // A character at the cursor: the one change a screen reader speaks as it comes.
 static void putAtCursor(char c) {
-    if (!host.changed) {
-        lcd_putch(c);
-        return;
-    }
     int x = curX, y = curY;
-    uint8_t before = lcd_cell_code(x, y);
     lcd_putch(c);
-    host.changed(RX_TYPED, x, y, before);
+    if (host.changed) host.changed(RX_TYPED, x, y);
 }
 
 static void resetScreen() {

@@ -6,7 +6,7 @@
 // What a command did to the text of the screen, for a host that tells
 // screen readers. Rows are as the command gave them (0 is row 1).
 enum RxChange : uint8_t {
-    RX_TYPED,  // a character written at the cursor into cell (x, y), whose code was `before`
+    RX_TYPED,  // a character written at the cursor into cell (x, y)
     RX_ROW,    // row y blanked
     RX_SCREEN, // many cells rewritten at once, row y the highest of them
     RX_STATUS, // the status line drawn on row 1 from the status values
@@ -23,7 +23,7 @@ struct RxHost {
     void (*repaint)();
     void (*lock)();
     void (*unlock)();
-    void (*changed)(RxChange what, int x, int y, uint8_t before);
+    void (*changed)(RxChange what, int x, int y);
 };
 
 void rx_set_host(const RxHost &host);

@@ -81,7 +81,8 @@ def load_average():
 def bench_interpreter(native_build, runs):
     """Median bytes per second of each Google Benchmark case."""
     exe = os.path.join(native_build, "tests", "bench", "bench_interpreter")
-    out = subprocess.run([exe, "--benchmark_repetitions=%d" % max(runs, 3),
+    out = subprocess.run([exe, "--benchmark_repetitions=%d" % max(runs, 5),
+                          "--benchmark_enable_random_interleaving=true",
                           "--benchmark_report_aggregates_only=true", "--benchmark_format=json"],
                          check=True, capture_output=True, text=True).stdout
     found = {}
