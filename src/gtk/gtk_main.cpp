@@ -2,6 +2,7 @@
 //
 //   q72display [--port PATH] [--open] [--scale N] [--scheme green|blue] [--record FILE]
 #include "app/config.h"
+#include "gtk/gtk_icon.h"
 #include "gtk/gtk_serial.h"
 #include "gtk/gtk_settings.h"
 #include "gtk/gtk_window.h"
@@ -107,6 +108,7 @@ int main(int argc, char **argv) {
                      g_getenv("DISPLAY") ? g_getenv("DISPLAY") : "");
         return 1;
     }
+    icon_set_default();
     GtkWindow *window = window_create();
     link_on_change(window_show_link_state);
     gtk_widget_show_all(GTK_WIDGET(window));
