@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test:
 #   1. the native build: unit tests (GoogleTest) and tool tests, under CTest;
+#      its Debian package, installed with apt, the installed program's --help
+#      and desktop entry checked (without root: unpacked into a folder);
 #   2. the native program end to end under Xvfb (no Wine), and its demo,
 #      headless: it must link and save its screenshot;
 #   3. the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer;
@@ -24,10 +26,41 @@ headless_demo() {
     rm -rf "$demo"
 }
 
+# package_stage: makes the Debian package from build/ and installs it with apt,
+# as a user would, then runs the installed program's --help and checks its
+# desktop entry and icon. A machine that did not have the package before does
+# not keep it. Without root the package is unpacked into a folder instead.
+package_stage() {
+    local root="" had="" deps help
+    rm -f build/q72display_*.deb
+    (cd build && cpack -G DEB >/dev/null)
+    deps=$(dpkg-deb -f build/q72display_*.deb Depends)
+    [[ $deps == *libgtk-3-0* ]] || { echo "package: no dependency on GTK 3: $deps" >&2; exit 1; }
+    if [ "$(id -u)" -eq 0 ]; then
+        dpkg-query -W -f='${Status}' q72display 2>/dev/null | grep -q 'install ok installed' && had=1
+        (cd build && apt-get install -y -qq -o DPkg::Lock::Timeout=300 ./q72display_*.deb)
+    else
+        root=$(mktemp -d)
+        dpkg-deb -x build/q72display_*.deb "$root"
+    fi
+    help=$(env -u DISPLAY "$root/usr/bin/q72display" --help)
+    [[ $help == *--port* ]] || { echo "package: q72display --help: $help" >&2; exit 1; }
+    desktop-file-validate "$root/usr/share/applications/q72display.desktop"
+    test -s "$root/usr/share/icons/hicolor/48x48/apps/q72display.png"
+    if [ -n "$root" ]; then
+        rm -rf "$root"
+    elif [ -z "$had" ]; then
+        apt-get purge -y -qq -o DPkg::Lock::Timeout=300 q72display
+    fi
+}
+
 echo "== native build and tests"
 cmake -S . -B build >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== the Debian package, installed"
+package_stage
 
 echo "== the native program under Xvfb"
 python3 tests/native/run.py --native-build build

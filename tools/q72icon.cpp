@@ -1,11 +1,17 @@
 // q72icon: writes the program icon, "Q72" in the LCD's own glyphs, black on
-// green inside a black frame, as a 128 x 128, 256-colour .ico file.
+// green inside a black frame: as a 128 x 128, 256-colour .ico file, or as a
+// PNG of any size for the desktop's icon theme and the native window.
 //
-//   q72icon OUT.ico          (the checked-in copy is res/q72display.ico)
+//   q72icon OUT.ico                (the checked-in copy is res/q72display.ico)
+//   q72icon --png SIZE OUT.png     (the build writes the sizes it installs)
 #include "lcd/lcd.h"
 
+#include <png.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 enum {
@@ -18,9 +24,12 @@ enum {
     AND_STRIDE = SIDE / 8, // one bit per pixel, rows already DWORD-aligned
     IMAGE_BYTES = 40 + 4 * PALETTE + SIDE * SIDE + AND_STRIDE * SIDE,
     FILE_BYTES = 6 + 16 + IMAGE_BYTES,
+    MAX_PNG = 1024, // largest PNG side
 };
 
 enum : uint8_t { GREEN = 0, BLACK = 1 };
+
+static const uint8_t colours[2][3] = {{153, 255, 51}, {0, 0, 0}}; // R, G, B
 
 static uint8_t pixels[SIDE][SIDE]; // palette indices, top row first
 
@@ -78,29 +87,102 @@ static void encodeIco(uint8_t *out) {
     p = put32(p, SIDE * SIDE + AND_STRIDE * SIDE);
     p += 16; // resolution and colour counts: 0, all 256 entries present
 
-    static const uint8_t colours[2][4] = {{51, 255, 153, 0}, {0, 0, 0, 0}}; // B, G, R
-    std::memcpy(p, colours, sizeof colours);
-    p += 4 * PALETTE;
+    for (const uint8_t *rgb : colours) { // stored B, G, R, 0
+        p[0] = rgb[2];
+        p[1] = rgb[1];
+        p[2] = rgb[0];
+        p += 4;
+    }
+    p += 4 * (PALETTE - 2);
     for (int y = SIDE - 1; y >= 0; y--) {
         std::memcpy(p, pixels[y], SIDE);
         p += SIDE;
     }
 }
 
-int main(int argc, char **argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: q72icon OUT.ico\n");
-        return 2;
-    }
-    drawText();
-    drawFrame();
+static bool writeIco(FILE *out) {
     static uint8_t ico[FILE_BYTES];
     encodeIco(ico);
-    FILE *out = std::fopen(argv[1], "wb");
-    bool ok = out && std::fwrite(ico, 1, sizeof ico, out) == sizeof ico;
+    return std::fwrite(ico, 1, sizeof ico, out) == sizeof ico;
+}
+
+// How much of icon pixel `from` lies under output pixel `to`, with both on a
+// grid of SIDE * size units: an icon pixel is `size` units wide, an output
+// pixel SIDE units.
+static unsigned overlap(int from, int to, int size) {
+    int lo = std::max(from * size, to * SIDE), hi = std::min((from + 1) * size, (to + 1) * SIDE);
+    return hi > lo ? hi - lo : 0;
+}
+
+// One output row at `size`: each pixel is the area-weighted mean of the icon
+// pixels under it, in integers, so every build writes the same bytes. At 128
+// this is the icon itself, at 256 each icon pixel doubled.
+static void resampleRow(int size, int y, uint8_t *rgb) {
+    for (int x = 0; x < size; x++) {
+        unsigned sum[3] = {};
+        for (int j = y * SIDE / size; j * size < (y + 1) * SIDE; j++)
+            for (int i = x * SIDE / size; i * size < (x + 1) * SIDE; i++) {
+                unsigned weight = overlap(j, y, size) * overlap(i, x, size);
+                for (int c = 0; c < 3; c++)
+                    sum[c] += weight * colours[pixels[j][i]][c];
+            }
+        for (int c = 0; c < 3; c++)
+            rgb[3 * x + c] = (uint8_t)((sum[c] + SIDE * SIDE / 2) / (SIDE * SIDE));
+    }
+}
+
+static bool writePng(FILE *out, int size) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    static uint8_t row[3 * MAX_PNG];
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_init_io(png, out);
+    png_set_IHDR(png, info, size, size, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < size; y++) {
+        resampleRow(size, y, row);
+        png_write_row(png, row);
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+[[noreturn]] static void usage() {
+    std::fprintf(stderr,
+                 "usage: q72icon OUT.ico\n"
+                 "       q72icon --png SIZE OUT.png   (SIZE 1 to %d)\n",
+                 MAX_PNG);
+    std::exit(2);
+}
+
+int main(int argc, char **argv) {
+    int size = 0; // 0: the .ico
+    if (argc == 4 && std::strcmp(argv[1], "--png") == 0) {
+        char *end;
+        long n = std::strtol(argv[2], &end, 10);
+        if (*end || n < 1 || n > MAX_PNG) usage();
+        size = (int)n;
+    } else if (argc != 2 || argv[1][0] == '-') {
+        usage();
+    }
+    const char *path = argv[argc - 1];
+    drawText();
+    drawFrame();
+    FILE *out = std::fopen(path, "wb");
+    bool ok = out && (size ? writePng(out, size) : writeIco(out)) && !std::ferror(out);
     ok = (out && std::fclose(out) == 0) && ok;
     if (!ok) {
-        std::fprintf(stderr, "q72icon: cannot write %s\n", argv[1]);
+        std::fprintf(stderr, "q72icon: cannot write %s\n", path);
+        if (out) std::remove(path);
         return 2;
     }
     return 0;

@@ -3,6 +3,7 @@
 //   q72display [--port PATH] [--open] [--scale N] [--scheme green|blue] [--record FILE]
 #include "app/config.h"
 #include "gtk/gtk_host.h"
+#include "gtk/gtk_icon.h"
 #include "gtk/gtk_serial.h"
 #include "gtk/gtk_settings.h"
 #include "gtk/gtk_window.h"
@@ -109,6 +110,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     connect_interpreter();
+    icon_set_default();
     GtkWindow *window = window_create();
     link_on_change(window_show_link_state);
     gtk_widget_show_all(GTK_WIDGET(window));

@@ -1,7 +1,9 @@
 """The main window: place, size, keep-above, and the start-up screen
 pixel-identical to q72render's at every scale and scheme; the window menu and
-its copy of the screen."""
+its copy of the screen; the window's icon, the Windows program's."""
 
+import os
+import struct
 import subprocess
 
 from gtk_harness import CANCEL, SETUP_TITLE, TITLE, Dialog, scheme_name
@@ -43,4 +45,39 @@ def test_window_menu_opens_on_middle_and_ctrl_left_click_and_copies_the_screen(e
     assert Image.from_png(clipboard(env, "image/png")) == env.renderer.startup_png(3, 0)
     assert clipboard(env, "UTF8_STRING").decode() == STARTUP_TEXT
     assert app.settings() is None, "nothing saved"
+    assert app.close() == 0
+
+
+def window_icons(env, xid):
+    """_NET_WM_ICON as {side: [0xAARRGGBB, ...]}, rows top first."""
+    text = subprocess.run(["xprop", "-display", env.display, "-id", xid, "-len", "10000000",
+                           "-notype", "32c", "_NET_WM_ICON"], check=True, capture_output=True,
+                          text=True).stdout
+    values = [int(v) for v in text.split("=", 1)[1].split(",")]
+    icons = {}
+    while values:
+        width, height = values[:2]
+        assert width == height, (width, height)
+        icons[width], values = values[2:2 + width * height], values[2 + width * height:]
+    return icons
+
+
+def ico_pixels():
+    """res/q72display.ico's one 128 x 128, 256-colour image as 0xFFRRGGBB,
+    rows top first."""
+    path = os.path.join(os.path.dirname(__file__), "..", "..", "res", "q72display.ico")
+    with open(path, "rb") as f:
+        ico = f.read()
+    palette = ico[22 + 40:22 + 40 + 1024]
+    colour = [0xFF000000 | struct.unpack_from("<I", palette, 4 * i)[0] & 0xFFFFFF
+              for i in range(256)]
+    bottom_up = ico[22 + 40 + 1024:22 + 40 + 1024 + 128 * 128]
+    return [colour[bottom_up[(127 - y) * 128 + x]] for y in range(128) for x in range(128)]
+
+
+def test_window_icon_is_the_windows_programs_icon_at_the_theme_sizes(env):
+    app = env.launch()
+    icons = window_icons(env, app.xid)
+    assert {16, 24, 32, 48, 128} <= set(icons), sorted(icons)
+    assert icons[128] == ico_pixels()
     assert app.close() == 0
