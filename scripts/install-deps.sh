@@ -10,6 +10,7 @@ packages=(
     g++-mingw-w64-x86-64 wine wine64
     xvfb xdotool socat imagemagick x11-utils xclip
     dpkg-dev file desktop-file-utils
+    python3-pyatspi at-spi2-core dbus-daemon
 )
 
 missing=()

@@ -79,7 +79,14 @@ static gboolean onTick(gpointer) {
     return G_SOURCE_CONTINUE;
 }
 
+void tell_speech() {
+    tellSpeech(true);
+}
+
 void tell_link_state(LinkState state) {
+    static LinkState told = LINK_CLOSED;
+    if (state == told) return;
+    told = state;
     map_lock();
     change_reader_link(state);
     map_unlock();

@@ -25,7 +25,12 @@ void on_frame(void (*frame)());
 // with the change reader's events since the last call and the text after them.
 void on_speech(void (*speech)(const Speech *events, int count, const TextView &view));
 
-// Tells the link's new state to the speech listeners.
+// Runs the speech listeners now, with what is queued and the current text:
+// the text before the modem has sent anything.
+void tell_speech();
+
+// Tells the link's state to the speech listeners when it differs from the
+// state last told (closed at start).
 void tell_link_state(LinkState state);
 
 // A painter's copy of the map.

@@ -114,6 +114,7 @@ int main(int argc, char **argv) {
     GtkWindow *window = window_create();
     link_on_change(window_show_link_state);
     gtk_widget_show_all(GTK_WIDGET(window));
+    gtk_window_present(window); // takes the focus, even with no window manager
     if (opt.record) startRecording(window);
     if (opt.open) {
         link_open_retrying(gPortPath);

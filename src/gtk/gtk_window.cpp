@@ -6,6 +6,7 @@
 #include "gtk/gtk_copy.h"
 #include "gtk/gtk_host.h"
 #include "gtk/gtk_keys.h"
+#include "gtk/gtk_lcd_area.h"
 #include "gtk/gtk_serial.h"
 #include "gtk/gtk_setup.h"
 
@@ -116,6 +117,7 @@ void window_apply_settings() {
 }
 
 void window_show_link_state() {
+    tell_link_state(link_state());
     bool lost = link_state() == LINK_LOST;
     gtk_window_set_title(GTK_WINDOW(window), lost ? LINK_LOST_TITLE : PROGRAM_TITLE);
     setup_show_link_state();
@@ -129,9 +131,10 @@ GtkWindow *window_create() {
     gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
     gtk_window_set_keep_above(GTK_WINDOW(window), TRUE);
     gtk_window_move(GTK_WINDOW(window), WINDOW_X, WINDOW_Y);
-    lcdArea = gtk_drawing_area_new();
+    lcdArea = lcd_area_new();
     gtk_widget_add_events(lcdArea, GDK_BUTTON_PRESS_MASK);
     gtk_container_add(GTK_CONTAINER(window), lcdArea);
+    gtk_widget_grab_focus(lcdArea); // for screen readers: keys still go to the window's handler
     applySize();
     windowMenu = buildMenu();
 

@@ -16,6 +16,7 @@ import os
 import sys
 import time
 import traceback
+import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -44,13 +45,16 @@ def collect(patterns, folder=HERE):
 def run_tests(tests, env, label, keep, started):
     """Runs each test with `env`, ending what it left running, then closes
     `env`; prints a line per test and the totals. Returns the exit status."""
-    failed = []
+    failed, skipped = [], []
     try:
         for name, function in tests:
             test_started = time.monotonic()
             try:
                 function(env)
                 outcome = "PASS"
+            except unittest.SkipTest as reason:
+                outcome = "SKIP (%s)" % reason
+                skipped.append(name)
             except Exception:
                 outcome = "FAIL"
                 failed.append(name)
@@ -65,7 +69,8 @@ def run_tests(tests, env, label, keep, started):
     print("%s: %.1f s in all" % (label, time.monotonic() - started))
     if failed:
         print("failed: " + " ".join(failed))
-    print("%d passed, %d failed" % (len(tests) - len(failed), len(failed)))
+    print("%d passed, %d failed%s" % (len(tests) - len(failed) - len(skipped), len(failed),
+                                     ", %d skipped" % len(skipped) if skipped else ""))
     return 1 if failed else 0
 
 

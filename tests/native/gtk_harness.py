@@ -4,15 +4,20 @@ Reuses the Windows end-to-end harness (tests/e2e) wherever the two agree: its
 Xvfb, its socat cable, its App methods that wait for pictures, and q72render's
 pictures. One Env per run owns a private Xvfb; each test launches
 build/q72display with a settings folder of its own (XDG_CONFIG_HOME). The
-dialogs are worked with their Alt+letter keys, as a keyboard user would.
+dialogs are worked with their Alt+letter keys, as a keyboard user would. A
+test that reads the program as a screen reader does starts a private AT-SPI
+bus (AtSpi).
 """
 
+import json
 import os
 import re
+import select
 import shutil
 import subprocess
 import sys
 import tempfile
+import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
@@ -26,6 +31,10 @@ TITLE = harness.TITLE
 LOST_TITLE = TITLE + " - link lost"
 SETUP_TITLE = harness.SETUP_TITLE
 PORT_TITLE = harness.PORT_TITLE
+# Debian's own Python: pyatspi and gi exist only for it.
+SYSTEM_PYTHON = "/usr/bin/python3"
+A11Y_BUS_CONFIG = "/usr/share/defaults/at-spi2/accessibility.conf"
+REGISTRYD = "/usr/libexec/at-spi2-registryd"
 # The setup dialog's keys.
 SIZE_LIST, SET_PORT, LINK, DONE, CANCEL = "alt+z", "alt+s", "alt+i", "alt+d", "alt+c"
 
@@ -63,10 +72,11 @@ class PtyPair(harness.SerialPair):
 class App(harness.App):
     """One run of the native program, with its own settings folder."""
 
-    def __init__(self, env, args, config_home):
+    def __init__(self, env, args, config_home, environ=None):
         super().__init__(env, config_home, env.program)
         self.args = list(args)
         self.config_home = config_home
+        self.environ = environ or env.x_env
         self.stderr_path = os.path.join(config_home, "stderr.txt")
 
     @property
@@ -81,7 +91,7 @@ class App(harness.App):
             return None
 
     def start(self):
-        environment = dict(self.env.x_env, XDG_CONFIG_HOME=self.config_home)
+        environment = dict(self.environ, XDG_CONFIG_HOME=self.config_home)
         with open(self.stderr_path, "wb") as err:
             self.process = subprocess.Popen([self.exe] + self.args, env=environment,
                                             stdin=subprocess.DEVNULL, stdout=self.env.log,
@@ -183,6 +193,68 @@ class Dialog:
         wait_until(lambda: not self.is_open(), timeout, self.title + " to close")
 
 
+def read_line(process, name, timeout=30):
+    """A line of the process's output; a process that ends or stays silent
+    fails the harness rather than hanging it."""
+    if not select.select([process.stdout], [], [], timeout)[0]:
+        raise HarnessError("%s said nothing for %d s" % (name, timeout))
+    line = process.stdout.readline()
+    if not line:
+        raise HarnessError("%s ended (see the run's log)" % name)
+    return line
+
+
+class AtSpi:
+    """A private accessibility bus, as a desktop session has one: dbus-daemon
+    with at-spi2's configuration and the registry, started with
+    AT_SPI_BUS_ADDRESS so that nothing else is asked where the bus is, and
+    atspi_probe.py listening on it. Programs started with `environ` are on
+    it. Its processes end with the test."""
+
+    def __init__(self, env):
+        found = subprocess.run([SYSTEM_PYTHON, "-c", "import importlib.util, sys; "
+                                "sys.exit(importlib.util.find_spec('pyatspi') is None)"])
+        if found.returncode != 0:
+            raise unittest.SkipTest("pyatspi is not installed for %s (Debian package "
+                                    "python3-pyatspi)" % SYSTEM_PYTHON)
+        socket = os.path.join(env.new_folder("a11y"), "bus")
+        address = "unix:path=" + socket
+        self.environ = dict(env.x_env, AT_SPI_BUS_ADDRESS=address)
+        self.environ.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        env.spawn_native(["dbus-daemon", "--config-file=" + A11Y_BUS_CONFIG, "--nofork",
+                          "--address=" + address], self.environ)
+        wait_until(lambda: os.path.exists(socket), 10, "the accessibility bus")
+        registry = env.spawn_native([REGISTRYD], self.environ, stdout=subprocess.PIPE)
+        read_line(registry, "at-spi2-registryd")  # it names itself once it owns its name
+        self.probe = env.spawn_native(
+            [SYSTEM_PYTHON, os.path.join(HERE, "atspi_probe.py")], self.environ,
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self._reply()
+
+    def _reply(self):
+        reply = json.loads(read_line(self.probe, "atspi_probe.py"))
+        if "error" in reply:
+            raise HarnessError("atspi_probe.py: " + reply["error"])
+        return reply
+
+    def call(self, cmd, **args):
+        self.probe.stdin.write((json.dumps(dict(args, cmd=cmd)) + "\n").encode())
+        self.probe.stdin.flush()
+        return self._reply()
+
+    def find(self, app, timeout=10):
+        """The program's LCD: {"name", "role"}."""
+        return self.call("find", pid=app.process.pid, timeout=timeout)
+
+    def read(self):
+        """The LCD's text as a screen reader reads it (see atspi_probe.py)."""
+        return self.call("read")
+
+    def events(self):
+        """The events heard since the last call, in order."""
+        return self.call("events")["events"]
+
+
 class Env(harness.Env):
     """A private Xvfb and the native builds; no Wine prefix."""
 
@@ -235,18 +307,27 @@ class Env(harness.Env):
         self.serial_pairs.append(pair)
         return pair
 
-    def app(self, *args, settings=None):
+    def spawn_native(self, argv, environ, **pipes):
+        """Starts a helper process; it is killed at the end of the test."""
+        options = dict(stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log)
+        options.update(pipes)
+        process = subprocess.Popen(argv, env=environ, **options)
+        self.processes.append(process)
+        return process
+
+    def app(self, *args, settings=None, environ=None):
         """The program with these arguments and a settings file holding
-        `settings` (text) if given; not started."""
-        app = App(self, args, self.new_folder("config"))
+        `settings` (text) if given, started with `environ` (the display's
+        by default); not started."""
+        app = App(self, args, self.new_folder("config"), environ)
         if settings is not None:
             os.makedirs(os.path.dirname(app.settings_path))
             with open(app.settings_path, "w") as f:
                 f.write(settings)
         return app
 
-    def launch(self, *args, settings=None):
-        return self.app(*args, settings=settings).start().wait_window()
+    def launch(self, *args, settings=None, environ=None):
+        return self.app(*args, settings=settings, environ=environ).start().wait_window()
 
     def run(self, *args):
         """Runs the program to its end; (exit status, standard error)."""
