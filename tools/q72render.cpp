@@ -1,7 +1,9 @@
 // q72render: plays a display stream into the LCD model and writes the final
-// screen as a plain PBM or as a PNG the way the window would paint it.
+// screen as a plain PBM, as a PNG the way the window would paint it, or as
+// the text screen readers read (row 1 in words once a status line was drawn).
 //
 //   q72render [--stats] [--startup] [--scale N] [--scheme green|blue] STREAM OUT
+#include "app/change_reader.h"
 #include "app/lcd_view.h"
 #include "app/startup_screen.h"
 #include "lcd/lcd.h"
@@ -87,8 +89,18 @@ static bool writePng(FILE *out, const LcdImage image, int scale, const Scheme &s
     return !std::ferror(out);
 }
 
+enum Output { PBM, PNG, TEXT };
+
+static bool writeText(FILE *out) {
+    Speech heard[SPEECH_MAX];
+    static TextView view;
+    change_reader_take(heard, view, 0);
+    std::fwrite(view.text, 1, (size_t)view.bytes, out);
+    return !std::ferror(out);
+}
+
 // Writes beside the target and renames, so a failure leaves no partial file.
-static void writeImage(const std::string &path, bool png, int scale, const Scheme &scheme) {
+static void writeOutput(const std::string &path, Output kind, int scale, const Scheme &scheme) {
     LcdImage image;
     lcd_snapshot(image);
     std::string tmp = path + ".tmpXXXXXX";
@@ -98,7 +110,9 @@ static void writeImage(const std::string &path, bool png, int scale, const Schem
     umask(mask);
     fchmod(fd, 0666 & ~mask);
     FILE *out = fdopen(fd, "wb");
-    bool ok = out && (png ? writePng(out, image, scale, scheme) : writePbm(out, image));
+    bool ok = out && (kind == PNG    ? writePng(out, image, scale, scheme)
+                      : kind == TEXT ? writeText(out)
+                                     : writePbm(out, image));
     ok = (out ? std::fclose(out) == 0 : (close(fd), false)) && ok;
     if (ok) ok = std::rename(tmp.c_str(), path.c_str()) == 0;
     if (!ok) {
@@ -139,13 +153,14 @@ int main(int argc, char **argv) {
     }
     if (files.size() != 2) fail(std::string("expected STREAM and OUT; ") + usage);
     const std::string &out = files[1];
-    bool png = endsWith(out, ".png");
-    if (!png && !endsWith(out, ".pbm")) fail("OUT must end in .pbm or .png: '" + out + "'");
+    Output kind = endsWith(out, ".png") ? PNG : endsWith(out, ".txt") ? TEXT : PBM;
+    if (kind == PBM && !endsWith(out, ".pbm"))
+        fail("OUT must end in .pbm, .png or .txt: '" + out + "'");
 
-    rx_set_host({countRepaint, nullptr, nullptr, nullptr});
+    rx_set_host({countRepaint, nullptr, nullptr, change_reader_note});
     if (startup) draw_startup_screen();
     playStream(files[0]);
-    writeImage(out, png, scale, scheme_for(blkOnGrn));
+    writeOutput(out, kind, scale, scheme_for(blkOnGrn));
     if (stats)
         std::printf("repaints=%lu cursor=%d,%d %s\n", repaints, curX, curY,
                     bCursorOn ? "on" : "off");

@@ -100,7 +100,7 @@ class Failures(unittest.TestCase):
             ["--scale"],
             ["--scheme", "red", "-", out],
             ["--frobnicate", "-", out],
-            ["-", os.path.join(self.dir.name, "o.txt")],
+            ["-", os.path.join(self.dir.name, "o.gif")],
         ):
             with self.subTest(args=args):
                 self.assertFails(args)
