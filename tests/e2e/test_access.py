@@ -49,13 +49,14 @@ def heard(env):
     return events
 
 
-def heard_until_quiet(env, quiet=1.2, timeout=20):
-    """Events until none came for `quiet` seconds (a speed is told up to a
-    second late)."""
-    events, last = [], time.monotonic()
-    deadline = last + timeout
+def heard_until(env, done, quiet=1.2, timeout=20):
+    """Events until done(events) holds and then none came for `quiet` seconds
+    (a speed is told up to a second late)."""
+    events = []
+    wait_until(lambda: events.extend(heard(env)) or done(events), timeout, "the events expected")
+    last = time.monotonic()
     while time.monotonic() - last < quiet:
-        assert time.monotonic() < deadline, "events never stopped: %r" % events[-5:]
+        assert time.monotonic() - last < timeout, "events never stopped: %r" % events[-5:]
         time.sleep(0.1)
         more = heard(env)
         if more:
@@ -94,7 +95,7 @@ def test_screen_readers_read_the_lcd_and_hear_what_the_modem_writes(env):
     assert (shown["name"], shown["role"], shown["state"]) == (
         "Q72 LCD", ROLE_SYSTEM_TEXT, FOCUSABLE | FOCUSED | READONLY)
     assert shown["location"] == app.client()
-    heard_until_quiet(env)
+    heard_until(env, lambda events: True)
 
     # Characters one by one at the cursor: each spoken once, in order, each
     # after a value change whose value shows those typed so far.
@@ -105,7 +106,7 @@ def test_screen_readers_read_the_lcd_and_hear_what_the_modem_writes(env):
         pair.send(b"\x8e" + ch.encode())
         time.sleep(0.15)
     sent += b"\x97\x01\x03" + b"".join(b"\x8e" + ch.encode() for ch in typed)
-    events = heard_until_quiet(env)
+    events = heard_until(env, lambda events: "".join(spoken(events)) == typed)
     assert "".join(spoken(events)) == typed, events
     assert [event for event, *_ in events] == [VALUE_CHANGE, LIVE_REGION] * (len(events) // 2)
     counts = [next(k for k in range(1, len(typed) + 1)
@@ -118,7 +119,7 @@ def test_screen_readers_read_the_lcd_and_hear_what_the_modem_writes(env):
     page = b"\x8b\x01" + b"PAGE OF TEXT ".ljust(80, b"-")
     pair.send(page)
     sent += page
-    events = heard_until_quiet(env)
+    events = heard_until(env, spoken)
     assert spoken(events) == ["screen changed"]
     assert [(event, value) for event, _, _, _, value in events if event == VALUE_CHANGE] == [
         (VALUE_CHANGE, rendered_text(env, sent))]
@@ -126,8 +127,7 @@ def test_screen_readers_read_the_lcd_and_hear_what_the_modem_writes(env):
     # A flash message is announced once, and its expiry is silent.
     pair.send(b"\xa1QRM!")
     sent += b"\xa1QRM!"
-    time.sleep(2)  # past the flash's expiry
-    events = heard_until_quiet(env)
+    events = heard_until(env, spoken, quiet=2)  # past the flash's expiry
     assert spoken(events) == ["QRM!"]
     assert read_lcd(app)["value"] == rendered_text(env, sent)
     assert app.close() == 0
