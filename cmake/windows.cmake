@@ -9,7 +9,8 @@ target_compile_definitions(q72display PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
 target_compile_options(q72display PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra>)
 # wWinMain entry; the code itself calls the ...A functions throughout.
 target_link_options(q72display PRIVATE -municode)
-target_link_libraries(q72display PRIVATE q72core comctl32 setupapi)
+# oleacc, ole32, oleaut32 and uuid hand the LCD to screen readers (MSAA).
+target_link_libraries(q72display PRIVATE q72core comctl32 setupapi oleacc ole32 oleaut32 uuid)
 set_source_files_properties(${PROJECT_SOURCE_DIR}/res/q72display.rc PROPERTIES OBJECT_DEPENDS
   "${PROJECT_SOURCE_DIR}/res/q72display.ico;${PROJECT_SOURCE_DIR}/res/q72display.manifest;${PROJECT_SOURCE_DIR}/res/resource.h")
 add_subdirectory(${PROJECT_SOURCE_DIR}/tests/bench/win ${PROJECT_BINARY_DIR}/tests/bench/win)

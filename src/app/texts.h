@@ -6,6 +6,8 @@ inline constexpr char PROGRAM_TITLE[] = "Q72display 1.0";
 inline constexpr char LINK_LOST_TITLE[] = "Q72display 1.0 - link lost";
 inline constexpr char SETUP_TITLE[] = "Q72display 1.0 Setup";
 inline constexpr char PORT_DIALOG_TITLE[] = "Select Com Port";
+// What screen readers call the LCD.
+inline constexpr char LCD_ACCESSIBLE_NAME[] = "Q72 LCD";
 
 // The display sizes offered, for scale 1..4.
 inline constexpr const char *SIZE_NAMES[4] = {"1X", "2X", "3X", "4X"};

@@ -4,6 +4,7 @@
 #include "win32/win_copy.h"
 #include "app/startup_screen.h"
 #include "app/texts.h"
+#include "win32/win_access.h"
 #include "win32/win_host.h"
 #include "win32/win_keys.h"
 #include "win32/win_paint.h"
@@ -85,6 +86,7 @@ static bool Main_OnSysCommand(HWND hwnd, WPARAM wParam) {
 static void Main_OnLinkState(HWND hwnd) {
     SetWindowTextA(hwnd, gLinkState == LINK_LOST ? LINK_LOST_TITLE : PROGRAM_TITLE);
     setupShowLinkState();
+    access_link_state(hwnd, (LinkState)gLinkState.load());
 }
 
 static void Main_OnInit(HWND hwnd) {
@@ -109,11 +111,13 @@ static void Main_OnTimer(HWND hwnd) {
     bool expired = flash_tick();
     map_unlock();
     if (expired) RedrawWindow(hwnd, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
+    access_tell(hwnd); // also a speed held back until a second had passed
 }
 
 static void Main_OnDestroy(HWND hwnd) {
     runRxThread = 0;
     KillTimer(hwnd, TICK_TIMER_ID);
+    access_window_gone(hwnd);
     PostQuitMessage(0);
 }
 
@@ -132,6 +136,8 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     case WM_RBUTTONDOWN: openSetupDialog(hwnd); return 1;
     case WM_TIMER: Main_OnTimer(hwnd); return 1;
     case WM_LINK_STATE: Main_OnLinkState(hwnd); return 1;
+    case WM_SPEECH_DUE: access_tell(hwnd); return 1;
+    case WM_GETOBJECT: return access_get_object(hwnd, wParam, lParam);
     case WM_SYSCOMMAND:
         if (Main_OnSysCommand(hwnd, wParam)) return 1;
         break;

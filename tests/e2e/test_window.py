@@ -216,9 +216,11 @@ def test_resources(env):
 def test_program_file(env):
     machine, magic, subsystem, imports = read_pe(env.exe)
     assert (machine, magic, subsystem) == (0x8664, 0x20B, 2), "64-bit, GUI subsystem"
-    # advapi32 and setupapi list the ports, shell32 splits the command line.
+    # advapi32 and setupapi list the ports, shell32 splits the command line,
+    # oleacc, ole32 and oleaut32 hand the LCD to screen readers.
     system = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "msvcrt.dll",
-              "advapi32.dll", "setupapi.dll", "shell32.dll"}
+              "advapi32.dll", "setupapi.dll", "shell32.dll", "oleacc.dll", "ole32.dll",
+              "oleaut32.dll"}
     assert set(imports) <= system, sorted(set(imports) - system)
     wide = [name for dll in ("user32.dll", "gdi32.dll") for name in imports.get(dll, [])
             if name.endswith("W")]

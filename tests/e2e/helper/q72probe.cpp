@@ -49,9 +49,18 @@
 // Clipboard:
 //   clipboard FILE             CF_DIB as a binary PPM in FILE, then "ok W H HEX"
 //                              with HEX the bytes of CF_TEXT
+// Screen readers' view (MSAA), texts as hex of their UTF-8, "-" when there is none:
+//   acc H                      the client object: "ok ROLE STATE X Y W H NAME VALUE"
+//   accwatch H                 from now on logs the win events 0x800E..0x8019 (value
+//                              change .. live-region change) of H's process, each with
+//                              the name and value of its object read when it arrives;
+//                              a new watch ends the last and empties the log
+//   accevents                  the log so far, emptied: lines "EVENT<TAB>OBJECT<TAB>
+//                              CHILD<TAB>NAME<TAB>VALUE", then "ok COUNT"
 #include <windows.h>
 #include <initguid.h>
 #include <devguid.h>
+#include <oleacc.h>
 #include <setupapi.h>
 #include <tlhelp32.h>
 #include <winternl.h>
@@ -61,6 +70,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <string>
 
 static char line[4096];
@@ -431,6 +441,174 @@ static void readClipboard(const char *path) {
     ok("%d %d %s", width, height, hex.empty() ? "-" : hex.c_str());
 }
 
+// A text as the hex of its UTF-8, "-" when there is none.
+static std::string hexOf(BSTR text) {
+    if (!text || !*text) return "-";
+    char utf8[8192];
+    int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, NULL, NULL);
+    std::string hex;
+    for (int k = 0; k + 1 < length; k++) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", (unsigned char)utf8[k]);
+        hex += pair;
+    }
+    return hex;
+}
+
+// "NAME VALUE" of element `child` of `acc`, each as hexOf.
+static std::string nameAndValue(IAccessible *acc, VARIANT child, char separator) {
+    BSTR name = nullptr, value = nullptr;
+    if (acc->get_accName(child, &name) != S_OK) name = nullptr;
+    if (acc->get_accValue(child, &value) != S_OK) value = nullptr;
+    std::string both = hexOf(name) + separator + hexOf(value);
+    SysFreeString(name);
+    SysFreeString(value);
+    return both;
+}
+
+static bool comStarted() {
+    static HRESULT started = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+    return SUCCEEDED(started);
+}
+
+static void readClientObject(HWND hwnd) {
+    IAccessible *acc = nullptr;
+    if (!comStarted() ||
+        FAILED(AccessibleObjectFromWindow(hwnd, OBJID_CLIENT, IID_IAccessible, (void **)&acc)) ||
+        !acc)
+        return fail("no client object");
+    VARIANT self, role, state;
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    VariantInit(&role);
+    VariantInit(&state);
+    long x = 0, y = 0, width = 0, height = 0;
+    bool read = acc->get_accRole(self, &role) == S_OK && role.vt == VT_I4 &&
+                acc->get_accState(self, &state) == S_OK && state.vt == VT_I4 &&
+                acc->accLocation(&x, &y, &width, &height, self) == S_OK;
+    std::string texts = nameAndValue(acc, self, ' ');
+    acc->Release();
+    if (!read) return fail("role, state or location unreadable");
+    ok("%ld 0x%lx %ld %ld %ld %ld %s", role.lVal, (unsigned long)state.lVal, x, y, width, height,
+       texts.c_str());
+}
+
+// The event watch: a thread of its own with a message loop, since out-of-
+// context events arrive only while their thread takes messages.
+static struct {
+    HANDLE thread;
+    DWORD threadId, pid;
+    CRITICAL_SECTION lock; // guards log and count
+    std::string log;
+    int count;
+} events;
+
+struct Heard {
+    DWORD event;
+    HWND hwnd;
+    LONG object, child;
+};
+
+// Events not read yet, oldest first. They are read after their callback has
+// returned: under Wine 8 a read made inside the callback never returned.
+// Reading pumps messages, so events that arrive meanwhile queue behind, in order.
+static std::deque<Heard> unread;
+
+static void readEvents() {
+    while (!unread.empty()) {
+        Heard heard = unread.front();
+        unread.pop_front();
+        IAccessible *acc = nullptr;
+        VARIANT child;
+        VariantInit(&child);
+        std::string texts = "-\t-";
+        if (SUCCEEDED(AccessibleObjectFromEvent(heard.hwnd, (DWORD)heard.object, (DWORD)heard.child,
+                                                &acc, &child)) &&
+            acc) {
+            texts = nameAndValue(acc, child, '\t');
+            acc->Release();
+        }
+        VariantClear(&child);
+        char head[64];
+        std::snprintf(head, sizeof head, "0x%lx\t%ld\t%ld\t", heard.event, heard.object,
+                      heard.child);
+        EnterCriticalSection(&events.lock);
+        events.log += head + texts + "\n";
+        events.count++;
+        LeaveCriticalSection(&events.lock);
+    }
+}
+
+static void CALLBACK onWinEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG object, LONG child,
+                                DWORD, DWORD) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == events.pid) unread.push_back({event, hwnd, object, child});
+}
+
+static DWORD WINAPI watchEvents(LPVOID started) {
+    CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+    // Every process: Wine 8 delivers nothing to a hook for one process id.
+    HWINEVENTHOOK hook =
+        SetWinEventHook(EVENT_OBJECT_VALUECHANGE, EVENT_OBJECT_LIVEREGIONCHANGED, NULL, onWinEvent,
+                        0, 0, WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+    MSG msg;
+    PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE); // the queue exists before anyone posts to it
+    SetEvent((HANDLE)started);
+    // The callbacks run inside the wait, like sent messages: GetMessage would
+    // not return after them.
+    bool quit = !hook;
+    while (!quit) {
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 50, QS_ALLINPUT);
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) quit = true;
+            DispatchMessageA(&msg);
+        }
+        readEvents();
+    }
+    if (hook) UnhookWinEvent(hook);
+    CoUninitialize();
+    return hook ? 0 : 1;
+}
+
+static void stopWatchingEvents() {
+    if (!events.thread) return;
+    PostThreadMessageA(events.threadId, WM_QUIT, 0, 0);
+    WaitForSingleObject(events.thread, INFINITE);
+    CloseHandle(events.thread);
+    events.thread = NULL;
+}
+
+static void watchEventsOf(HWND hwnd) {
+    stopWatchingEvents();
+    events.log.clear();
+    events.count = 0;
+    events.pid = processOf(hwnd);
+    HANDLE started = CreateEventA(NULL, TRUE, FALSE, NULL);
+    events.thread = CreateThread(NULL, 0, watchEvents, started, 0, &events.threadId);
+    DWORD exitCode = 0;
+    bool hooked = events.thread && WaitForSingleObject(started, 5000) == WAIT_OBJECT_0 &&
+                  GetExitCodeThread(events.thread, &exitCode) && exitCode == STILL_ACTIVE;
+    CloseHandle(started);
+    if (!hooked) {
+        stopWatchingEvents();
+        return fail("cannot hook win events");
+    }
+    ok();
+}
+
+static void printEvents() {
+    if (!events.thread) return fail("not watching events");
+    EnterCriticalSection(&events.lock);
+    std::string log;
+    log.swap(events.log);
+    int count = events.count;
+    events.count = 0;
+    LeaveCriticalSection(&events.lock);
+    std::fputs(log.c_str(), stdout);
+    ok("%d", count);
+}
+
 static void dialogItem(HWND dlg, unsigned long long id, HWND &item) {
     item = GetDlgItem(dlg, (int)id);
 }
@@ -497,6 +675,7 @@ static void runCommand() {
         watch.thread = NULL;
         return ok("%d %d %d", watch.min, watch.max, watch.samples);
     }
+    if (!std::strcmp(name, "accevents")) return printEvents();
     if (!std::strcmp(name, "pinged")) {
         if (!pings.thread) return fail("not pinging");
         pings.stop = 1;
@@ -609,6 +788,8 @@ static void runCommand() {
         EnumChildWindows(hwnd, listChild, 0);
         return ok();
     }
+    if (!std::strcmp(name, "acc")) return readClientObject(hwnd);
+    if (!std::strcmp(name, "accwatch")) return watchEventsOf(hwnd);
 
     if (!nextNumber(a)) return fail("missing dialog item id");
     dialogItem(hwnd, a, item);
@@ -645,10 +826,12 @@ static void runCommand() {
 }
 
 int main() {
+    InitializeCriticalSection(&events.lock);
     while (std::fgets(line, sizeof line, stdin)) {
         line[std::strcspn(line, "\r\n")] = 0;
         runCommand();
         std::fflush(stdout);
     }
+    stopWatchingEvents();
     return 0;
 }
