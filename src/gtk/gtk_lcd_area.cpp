@@ -1,4 +1,5 @@
 #include "gtk/gtk_lcd_area.h"
+#include "app/texts.h"
 #include "gtk/gtk_host.h"
 
 #include <gtk/gtk-a11y.h>
@@ -265,7 +266,7 @@ static void lcd_accessible_initialize(AtkObject *object, gpointer data) {
     ATK_OBJECT_CLASS(lcd_accessible_parent_class)->initialize(object, data);
     // Screen readers speak the new text of a focused terminal as it comes.
     atk_object_set_role(object, ATK_ROLE_TERMINAL);
-    atk_object_set_name(object, "Q72 LCD");
+    atk_object_set_name(object, LCD_ACCESSIBLE_NAME);
 }
 
 static void lcd_accessible_class_init(LcdAccessibleClass *klass) {
