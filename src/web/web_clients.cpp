@@ -19,12 +19,13 @@
 enum : int64_t {
     FRAME_US = G_USEC_PER_SEC / 60,  // at most 60 updates a second per page
     RETRY_MS = 50,                   // a page behind on reading is looked at again
-    BACKLOG_BYTES = 32 * 1024,       // unsent in the kernel: the page is behind
-    STALL_US = 5 * G_USEC_PER_SEC,   // behind this long: it has stopped reading
+    BACKLOG_BYTES = 16 * 1024,       // unsent in the kernel: the page is behind
+    STALL_US = 10 * G_USEC_PER_SEC,  // behind this long: it has stopped reading
     PING_S = 10,                     // pages answer pings with pongs
     SILENT_US = 30 * G_USEC_PER_SEC, // nothing heard this long: gone
     MESSAGE_MAX = 256,               // bytes in a message from a page
-    KEYS_PER_S = 50,                 // messages a second from a page
+    KEYS_PER_S = 50,                 // key presses a second from a page
+    MESSAGES_PER_S = 100,            // and messages of any kind
     WATCH_MS = 1000,
 };
 
@@ -32,6 +33,13 @@ enum : gushort { CLOSE_TRY_AGAIN_LATER = 1013 };
 
 enum { HELD_SHIFT, HELD_CTRL, HELD_ALT, HELD_KEYS };
 static const uint8_t heldVk[HELD_KEYS] = {0x10, 0x11, 0x12};
+
+// What a page may still send now: see spend().
+struct Budget {
+    double left;
+    int64_t at;
+    bool over;
+};
 
 struct Client {
     SoupWebsocketConnection *conn;
@@ -41,9 +49,8 @@ struct Client {
     unsigned bands;    // pixels changed since they were last sent to it
     unsigned rows;     // and text rows
     uint64_t saidSeen; // announcements sent to it
-    int64_t sentAt, stalledSince, heardAt, budgetAt;
-    double budget; // messages it may still send now
-    bool overBudget;
+    int64_t sentAt, stalledSince, heardAt;
+    Budget keys, messages;
     guint timer; // a delayed update
     bool held[HELD_KEYS];
 };
@@ -341,30 +348,34 @@ static void onPong(SoupWebsocketConnection *, GBytes *, gpointer data) {
     ((Client *)data)->heardAt = g_get_monotonic_time();
 }
 
-// Messages come at most KEYS_PER_S a second on average, in bursts of as many;
-// more are dropped, with one line in the log for each burst.
-static bool withinBudget(Client &c, int64_t now) {
-    c.budget = MIN((double)KEYS_PER_S,
-                   c.budget + (double)(now - c.budgetAt) * KEYS_PER_S / G_USEC_PER_SEC);
-    c.budgetAt = now;
-    if (c.budget >= 1) {
-        c.budget -= 1;
-        c.overBudget = false;
+// A page may send KEYS_PER_S key presses a second and MESSAGES_PER_S
+// messages, on average, in bursts of as many; more are dropped, with one line
+// in the log for each burst.
+static bool spend(Budget &budget, Client &c, int perSecond, const char *what, int64_t now) {
+    budget.left = MIN((double)perSecond,
+                      budget.left + (double)(now - budget.at) * perSecond / G_USEC_PER_SEC);
+    budget.at = now;
+    if (budget.left >= 1) {
+        budget.left -= 1;
+        budget.over = false;
         return true;
     }
-    if (!c.overBudget) web_log_refusal(c.address, "over 50 keys a second, keys dropped");
-    c.overBudget = true;
+    if (!budget.over) web_log_refusal(c.address, what);
+    budget.over = true;
     return false;
 }
 
 static void onKeyMessage(Client &c, JsonObject *o) {
     if (&c != controller) return; // a viewer's keys send nothing
+    bool press = json_object_get_boolean_member_with_default(o, "down", FALSE);
+    int64_t now = g_get_monotonic_time();
+    if (press && !spend(c.keys, c, KEYS_PER_S, "over 50 keys a second, keys dropped", now)) return;
     const char *key = json_object_get_string_member_with_default(o, "key", "");
     const char *code = json_object_get_string_member_with_default(o, "code", "");
     auto flag = [o](const char *name) {
         return json_object_get_boolean_member_with_default(o, name, FALSE) != FALSE;
     };
-    sendKey(c, flag("down"), web_vk(key, code), flag("shift"), flag("ctrl"), flag("alt"));
+    sendKey(c, press, web_vk(key, code), flag("shift"), flag("ctrl"), flag("alt"));
 }
 
 static void onControlMessage(Client &c, JsonObject *o) {
@@ -388,7 +399,8 @@ static void onMessage(SoupWebsocketConnection *, gint type, GBytes *message, gpo
     if (size > MESSAGE_MAX) return drop(c, SOUP_WEBSOCKET_CLOSE_TOO_BIG, "message over 256 bytes");
     if (type != SOUP_WEBSOCKET_DATA_TEXT)
         return drop(c, SOUP_WEBSOCKET_CLOSE_UNSUPPORTED_DATA, "binary message");
-    if (!withinBudget(c, now)) return;
+    if (!spend(c.messages, c, MESSAGES_PER_S, "over 100 messages a second, messages dropped", now))
+        return;
     JsonParser *parser = json_parser_new();
     JsonNode *root = json_parser_load_from_data(parser, text, (gssize)size, nullptr)
                          ? json_parser_get_root(parser)
@@ -430,8 +442,9 @@ void clients_add(SoupWebsocketConnection *conn, GSocket *socket, const char *add
     }
     int64_t now = g_get_monotonic_time();
     c->active = true;
-    c->heardAt = c->budgetAt = now;
-    c->budget = KEYS_PER_S;
+    c->heardAt = now;
+    c->keys = {(double)KEYS_PER_S, now, false};
+    c->messages = {(double)MESSAGES_PER_S, now, false};
     c->bands = (1u << WEB_BANDS) - 1;
     c->rows = (1u << LCD_ROWS) - 1;
     c->saidSeen = screen_said_count();
