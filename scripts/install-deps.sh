@@ -9,6 +9,8 @@ packages=(
     clang libclang-rt-dev
     g++-mingw-w64-x86-64 wine wine64
     xvfb xdotool socat imagemagick x11-utils xclip
+    libsoup-3.0-dev libjson-glib-dev glib-networking
+    chromium chromium-driver python3-selenium python3-websockets python3-pil openssl
 )
 
 missing=()
