@@ -59,7 +59,8 @@ static WebOptions options;
 static Client *active[WEB_CLIENTS_MAX];
 static int count;
 static Client *controller;
-static guint flushSource;
+static guint tickSource;
+static int64_t tickedAt;
 
 void web_log_refusal(const char *address, const char *reason) {
     std::fprintf(stderr, "q72display: refused %s: %s\n", address, reason);
@@ -259,22 +260,31 @@ static gboolean updateLater(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
-static gboolean updateAll(gpointer) {
-    flushSource = 0;
-    for (int i = 0; i < count; i++)
+// All pages are brought up to date on one clock, at most 60 times a
+// second: the map is taken once for all of them, and only when it changed.
+static gboolean tick(gpointer) {
+    tickSource = 0;
+    tickedAt = g_get_monotonic_time();
+    unsigned bands = screen_take_pixels();
+    for (int i = 0; i < count; i++) {
+        active[i]->bands |= bands;
         update(*active[i]);
+    }
     return G_SOURCE_REMOVE;
 }
 
-// The frame and the speech of one change come one after the other: both go
-// out together, once the main loop is idle.
-static void onScreen(unsigned bands, unsigned rows, bool said, bool link) {
-    for (int i = 0; i < count; i++) {
-        active[i]->bands |= bands;
+static void scheduleTick() {
+    if (tickSource) return;
+    int64_t wait = tickedAt + FRAME_US - g_get_monotonic_time();
+    tickSource = wait > 0 ? g_timeout_add((guint)((wait + 999) / 1000), tick, nullptr)
+                          : g_idle_add(tick, nullptr);
+}
+
+static void onScreen(bool pixels, unsigned rows, bool said, bool link) {
+    for (int i = 0; i < count; i++)
         active[i]->rows |= rows;
-    }
     if (link) tellState();
-    if ((bands || rows || said) && !flushSource) flushSource = g_idle_add(updateAll, nullptr);
+    if (count && (pixels || rows || said)) scheduleTick();
 }
 
 static void sendKey(Client &c, bool press, uint8_t vk, bool shift, bool ctrl, bool alt) {
@@ -459,7 +469,8 @@ void clients_add(SoupWebsocketConnection *conn, GSocket *socket, const char *add
     screen_refresh();
     sendHello(*c);
     tellState();
-    update(*c);
+    if (tickSource) g_source_remove(tickSource);
+    tick(nullptr);
 }
 
 void clients_start(const WebOptions &o) {

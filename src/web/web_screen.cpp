@@ -10,7 +10,7 @@ enum { LINK_POLL_MS = 250 };
 
 uint8_t webPixels[WEB_FRAME_BYTES];
 
-static void (*notify)(unsigned, unsigned, bool, bool);
+static void (*notify)(bool, unsigned, bool, bool);
 static char rows[LCD_ROWS][WEB_ROW_BYTES];
 static struct {
     bool typed;
@@ -18,10 +18,12 @@ static struct {
 } said[WEB_SAID_KEPT];
 static uint64_t saidCount;
 static LinkState linkState;
-static bool heard; // the change reader has told the rows
+static bool heard;       // the change reader has told the rows
+static bool pixelsStale; // the map changed since the pixels were taken
 
-// Packs the map and tells which bands differ from before.
-static unsigned takePixels() {
+unsigned screen_take_pixels() {
+    if (!pixelsStale) return 0;
+    pixelsStale = false;
     LcdImage image;
     map_snapshot_for_paint(image);
     uint8_t packed[WEB_FRAME_BYTES] = {};
@@ -39,8 +41,10 @@ static unsigned takePixels() {
     return bands;
 }
 
+// The pixels are taken when a page is sent them, not at every frame.
 static void onFrame() {
-    if (unsigned bands = takePixels()) notify(bands, 0, false, false);
+    pixelsStale = true;
+    notify(true, 0, false, false);
 }
 
 static void say(bool typed, const char *text) {
@@ -72,22 +76,23 @@ static void onSpeech(const Speech *events, int count, const TextView &view) {
     unsigned changed = takeRows(view);
     for (int i = 0; i < count; i++)
         if (events[i].kind != SPEECH_QUIET) say(events[i].kind == SPEECH_TYPED, events[i].text);
-    if (changed || count) notify(0, changed, count > 0, false);
+    if (changed || count) notify(false, changed, count > 0, false);
 }
 
 static gboolean pollLink(gpointer) {
     LinkState now = link_state();
     if (now != linkState) {
         linkState = now;
-        notify(0, 0, false, true);
+        notify(false, 0, false, true);
         tell_link_state(now);
     }
     return G_SOURCE_CONTINUE;
 }
 
-void screen_start(void (*changed)(unsigned, unsigned, bool, bool)) {
+void screen_start(void (*changed)(bool, unsigned, bool, bool)) {
     notify = changed;
-    takePixels();
+    pixelsStale = true;
+    screen_take_pixels();
     linkState = link_state();
     on_frame(onFrame);
     on_speech(onSpeech);
@@ -97,7 +102,7 @@ void screen_start(void (*changed)(unsigned, unsigned, bool, bool)) {
 // Until the first frame the map holds the start-up screen, which has no
 // status line: its rows read as cells.
 void screen_refresh() {
-    onFrame();
+    pixelsStale = true;
     if (heard) return;
     static TextView view;
     map_lock();

@@ -21,13 +21,18 @@ enum {
 extern uint8_t webPixels[WEB_FRAME_BYTES];
 
 // Starts following the host's frames and speech, and the link's state;
-// `changed` runs with the bands and text rows that changed (bit r for band
-// or row r + 1), with what was said, or with `link` when the link's state
-// changed.
-void screen_start(void (*changed)(unsigned bands, unsigned rows, bool said, bool link));
+// `changed` runs when the map may have changed (`pixels`), with the text rows
+// that changed (bit r for row r + 1), when something was said, or with
+// `link` when the link's state changed.
+void screen_start(void (*changed)(bool pixels, unsigned rows, bool said, bool link));
 
-// Takes the map afresh, for a page that has just connected (the start-up
-// screen is drawn without a frame).
+// Brings webPixels up to date with the map if it may have changed; returns
+// the bands that changed (bit b for band b, the top one 0).
+unsigned screen_take_pixels();
+
+// For a page that has just connected: the map is to be taken afresh (the
+// start-up screen is drawn without a frame), and the rows read from it if
+// the change reader has not told them yet.
 void screen_refresh();
 
 // Text row 0..7 as UTF-8: row 1 in words when the status line shows.
