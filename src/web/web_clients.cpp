@@ -1,11 +1,8 @@
 #include "web/web_clients.h"
-#include "app/config.h"
-#include "app/lcd_view.h"
-#include "app/texts.h"
 #include "gtk/gtk_serial.h"
-#include "gtk/gtk_settings.h"
 #include "link/keymap.h"
 #include "web/web_keys.h"
+#include "web/web_messages.h"
 #include "web/web_screen.h"
 
 #include <json-glib/json-glib.h>
@@ -14,7 +11,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 
 enum : int64_t {
     FRAME_US = G_USEC_PER_SEC / 60,  // at most 60 updates a second per page
@@ -74,51 +70,9 @@ static bool isOpen(const Client &c) {
     return c.active && soup_websocket_connection_get_state(c.conn) == SOUP_WEBSOCKET_STATE_OPEN;
 }
 
-static char *toJson(JsonBuilder *b) {
-    JsonNode *root = json_builder_get_root(b);
-    char *text = json_to_string(root, FALSE);
-    json_node_unref(root);
-    g_object_unref(b);
-    return text;
-}
-
-static void sendJson(Client &c, JsonBuilder *b) {
-    char *text = toJson(b);
+static void sendText(Client &c, char *text) {
     if (isOpen(c)) soup_websocket_connection_send_text(c.conn, text);
     g_free(text);
-}
-
-static void addColour(JsonBuilder *b, const Rgb &rgb) {
-    json_builder_begin_array(b);
-    for (int v : {rgb.r, rgb.g, rgb.b})
-        json_builder_add_int_value(b, v);
-    json_builder_end_array(b);
-}
-
-static void sendHello(Client &c) {
-    JsonBuilder *b = json_builder_new();
-    json_builder_begin_object(b);
-    json_builder_set_member_name(b, "t");
-    json_builder_add_string_value(b, "hello");
-    json_builder_set_member_name(b, "title");
-    json_builder_add_string_value(b, PROGRAM_TITLE);
-    json_builder_set_member_name(b, "scale");
-    json_builder_add_int_value(b, q72cfg.scale >= 1 && q72cfg.scale <= 4 ? q72cfg.scale : 1);
-    json_builder_set_member_name(b, "scheme");
-    json_builder_add_string_value(b, scheme_name(q72cfg.BlkOnGrn));
-    json_builder_set_member_name(b, "colours");
-    json_builder_begin_object(b);
-    for (int blkOnGrn : {1, 0}) {
-        Scheme scheme = scheme_for(blkOnGrn);
-        json_builder_set_member_name(b, scheme_name(blkOnGrn));
-        json_builder_begin_array(b);
-        addColour(b, scheme.on);
-        addColour(b, scheme.off);
-        json_builder_end_array(b);
-    }
-    json_builder_end_object(b);
-    json_builder_end_object(b);
-    sendJson(c, b);
 }
 
 // "you", "other" (another page holds control), "free" (nobody does: take
@@ -130,18 +84,7 @@ static const char *controlFor(const Client &c) {
 }
 
 static void sendState(Client &c) {
-    JsonBuilder *b = json_builder_new();
-    json_builder_begin_object(b);
-    json_builder_set_member_name(b, "t");
-    json_builder_add_string_value(b, "state");
-    json_builder_set_member_name(b, "link");
-    json_builder_add_string_value(b, link_state_text(screen_link()));
-    json_builder_set_member_name(b, "viewers");
-    json_builder_add_int_value(b, count);
-    json_builder_set_member_name(b, "control");
-    json_builder_add_string_value(b, controlFor(c));
-    json_builder_end_object(b);
-    sendJson(c, b);
+    sendText(c, message_state(link_state_text(screen_link()), count, controlFor(c)));
 }
 
 static void tellState() {
@@ -167,59 +110,10 @@ static void sendPixels(Client &c) {
     c.bands = 0;
 }
 
-// What was said since the page last heard, typed characters joined into one
-// announcement; a page too far behind hears "screen changed" for what it
-// missed.
-static void addSaid(JsonBuilder *b, Client &c) {
-    uint64_t said = screen_said_count();
-    json_builder_begin_array(b);
-    if (said - c.saidSeen > WEB_SAID_KEPT) {
-        json_builder_add_string_value(b, "screen changed");
-        c.saidSeen = said - WEB_SAID_KEPT;
-    }
-    GString *typed = g_string_new(nullptr);
-    for (; c.saidSeen < said; c.saidSeen++) {
-        bool isTyped;
-        const char *text = screen_said(c.saidSeen, &isTyped);
-        if (isTyped) {
-            g_string_append(typed, text);
-            continue;
-        }
-        if (typed->len) json_builder_add_string_value(b, typed->str);
-        g_string_truncate(typed, 0);
-        json_builder_add_string_value(b, text);
-    }
-    if (typed->len) json_builder_add_string_value(b, typed->str);
-    g_string_free(typed, TRUE);
-    json_builder_end_array(b);
-}
-
-static void sendText(Client &c) {
-    bool said = c.saidSeen != screen_said_count();
-    if (!c.rows && !said) return;
-    JsonBuilder *b = json_builder_new();
-    json_builder_begin_object(b);
-    json_builder_set_member_name(b, "t");
-    json_builder_add_string_value(b, "text");
-    if (c.rows) {
-        json_builder_set_member_name(b, "rows");
-        json_builder_begin_array(b);
-        for (int r = 0; r < LCD_ROWS; r++)
-            if (c.rows & (1u << r)) {
-                json_builder_begin_array(b);
-                json_builder_add_int_value(b, r);
-                json_builder_add_string_value(b, screen_row(r));
-                json_builder_end_array(b);
-            }
-        json_builder_end_array(b);
-        c.rows = 0;
-    }
-    if (said) {
-        json_builder_set_member_name(b, "say");
-        addSaid(b, c);
-    }
-    json_builder_end_object(b);
-    sendJson(c, b);
+static void sendWords(Client &c) {
+    if (!c.rows && c.saidSeen == screen_said_count()) return;
+    sendText(c, message_text(c.rows, c.saidSeen));
+    c.rows = 0;
 }
 
 // A page that reads slower than it is sent to leaves bytes unsent in the
@@ -249,7 +143,7 @@ static void update(Client &c) {
         return;
     }
     sendPixels(c);
-    sendText(c);
+    sendWords(c);
     c.sentAt = now;
 }
 
@@ -467,7 +361,7 @@ void clients_add(SoupWebsocketConnection *conn, GSocket *socket, const char *add
     active[count++] = c;
     if (options.control && !controller) controller = c;
     screen_refresh();
-    sendHello(*c);
+    sendText(*c, message_hello());
     tellState();
     if (tickSource) g_source_remove(tickSource);
     tick(nullptr);

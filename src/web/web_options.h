@@ -13,6 +13,6 @@ struct WebOptions {
 };
 
 // Splits "[ADDR:]PORT" ("8072", "0.0.0.0:8072", "[::]:8072", "localhost:0")
-// into `out`, the address 127.0.0.1 when none is given; false for anything
-// else.
+// into `addr` and `port`, the address 127.0.0.1 when none is given; false
+// for anything else.
 bool web_parse_serve(const char *text, char (&addr)[WEB_ADDR_MAX], int &port);
