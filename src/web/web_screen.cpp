@@ -54,8 +54,7 @@ static void say(bool typed, const char *text) {
     saidCount++;
 }
 
-// Rows from the view's lines; what was said from the events, the signal
-// meter's movement and other quiet changes only in the rows.
+// The rows from the view's lines; returns those that changed.
 static unsigned takeRows(const TextView &view) {
     unsigned changed = 0;
     for (int r = 0; r < LCD_ROWS; r++) {
@@ -71,6 +70,8 @@ static unsigned takeRows(const TextView &view) {
     return changed;
 }
 
+// What was said comes from the events; the signal meter's movement and other
+// quiet changes show only in the rows.
 static void onSpeech(const Speech *events, int count, const TextView &view) {
     heard = true;
     unsigned changed = takeRows(view);
@@ -79,6 +80,8 @@ static void onSpeech(const Speech *events, int count, const TextView &view) {
     if (changed || count) notify(false, changed, count > 0, false);
 }
 
+// The link's state changes on the reader's thread and in the setup dialog;
+// looking a few times a second catches both. The change reader tells it too.
 static gboolean pollLink(gpointer) {
     LinkState now = link_state();
     if (now != linkState) {
