@@ -11,6 +11,8 @@ packages=(
     xvfb xdotool socat imagemagick x11-utils xclip
     dpkg-dev file desktop-file-utils
     python3-pyatspi at-spi2-core dbus-daemon
+    libsoup-3.0-dev libjson-glib-dev glib-networking
+    chromium chromium-driver python3-selenium python3-websockets python3-pil openssl
 )
 
 missing=()

@@ -1,12 +1,16 @@
-// q72display for Linux: options, settings, the window, and the link at start.
+// q72display for Linux: options, settings, the window, and the link at start;
+// with --headless, the link and the browser panel without a window.
 //
 //   q72display [--port PATH] [--open] [--scale N] [--scheme green|blue] [--record FILE]
+//              [--serve [ADDR:]PORT [--serve-control] ...] [--headless]
 #include "app/config.h"
+#include "app/startup_screen.h"
 #include "gtk/gtk_host.h"
 #include "gtk/gtk_icon.h"
 #include "gtk/gtk_serial.h"
 #include "gtk/gtk_settings.h"
 #include "gtk/gtk_window.h"
+#include "web/web_panel.h"
 
 #include <glib-unix.h>
 #include <gtk/gtk.h>
@@ -57,6 +61,7 @@ static void parseOptions(int *argc, char ***argv) {
     g_option_context_set_description(context, description);
     g_option_context_add_main_entries(context, entries, nullptr);
     g_option_context_add_group(context, gtk_get_option_group(FALSE));
+    g_option_context_add_group(context, web_option_group());
     GError *error = nullptr;
     if (!g_option_context_parse(context, argc, argv, &error)) usageError(error->message);
     g_option_context_free(context);
@@ -66,6 +71,7 @@ static void parseOptions(int *argc, char ***argv) {
     if (opt.scheme && scheme_from_name(opt.scheme) < 0)
         usageError(g_strdup_printf("--scheme takes green or blue, not '%s'", opt.scheme));
     if (opt.port && std::strlen(opt.port) >= sizeof gPortPath) usageError("--port: path too long");
+    if (const char *bad = web_check_options()) usageError(bad);
 }
 
 // The options outrank the file for this run; "Done" saves what is in force.
@@ -75,8 +81,8 @@ static void applyOptions() {
     if (opt.scheme) q72cfg.BlkOnGrn = scheme_from_name(opt.scheme);
 }
 
-// A file that cannot be opened is named on standard error and in a message
-// box; the program runs on without recording.
+// A file that cannot be opened is named on standard error and, with a
+// window, in a message box; the program runs on without recording.
 static void startRecording(GtkWindow *window) {
     int fd = open(opt.record, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     if (fd >= 0) {
@@ -85,6 +91,7 @@ static void startRecording(GtkWindow *window) {
     }
     const char *reason = std::strerror(errno);
     std::fprintf(stderr, "q72display: cannot record to %s: %s\n", opt.record, reason);
+    if (!window) return;
     GtkWidget *box =
         gtk_message_dialog_new(window, GTK_DIALOG_DESTROY_WITH_PARENT, GTK_MESSAGE_ERROR,
                                GTK_BUTTONS_OK, "Cannot record to %s", opt.record);
@@ -100,10 +107,25 @@ static gboolean onStopSignal(gpointer) {
     std::exit(0);
 }
 
+// No window and no display: the link, always open, and the browser panel.
+static int runHeadless() {
+    if (!gPortPath[0]) usageError("--headless needs --port PATH, or port= in the settings file");
+    connect_interpreter();
+    draw_startup_screen();
+    if (!web_start()) return 1;
+    if (opt.record) startRecording(nullptr);
+    link_open_retrying(gPortPath);
+    g_unix_signal_add(SIGINT, onStopSignal, nullptr);
+    g_unix_signal_add(SIGTERM, onStopSignal, nullptr);
+    g_main_loop_run(g_main_loop_new(nullptr, FALSE));
+    return 0;
+}
+
 int main(int argc, char **argv) {
     parseOptions(&argc, &argv);
     settings_load();
     applyOptions();
+    if (web_headless()) return runHeadless();
     if (!gtk_init_check(&argc, &argv)) {
         std::fprintf(stderr, "q72display: cannot open the display '%s'\n",
                      g_getenv("DISPLAY") ? g_getenv("DISPLAY") : "");
@@ -111,6 +133,7 @@ int main(int argc, char **argv) {
     }
     connect_interpreter();
     icon_set_default();
+    if (!web_start()) return 1;
     GtkWindow *window = window_create();
     link_on_change(window_show_link_state);
     gtk_widget_show_all(GTK_WIDGET(window));

@@ -98,7 +98,9 @@ void settings_load() {
 }
 
 bool settings_save(GError **error) {
+    // Keys this program does not set here (the browser panel's token) stay.
     GKeyFile *file = g_key_file_new();
+    g_key_file_load_from_file(file, settings_path(), G_KEY_FILE_KEEP_COMMENTS, nullptr);
     g_key_file_set_string(file, GROUP, "port", gPortPath);
     g_key_file_set_string(file, GROUP, "scheme", scheme_name(q72cfg.BlkOnGrn));
     g_key_file_set_integer(file, GROUP, "scale", q72cfg.scale);
@@ -113,8 +115,10 @@ bool settings_save(GError **error) {
                     folder, g_strerror(code));
         saved = false;
     }
-    // Written to a temporary file beside it, then renamed over it.
-    saved = saved && g_file_set_contents(settings_path(), data, (gssize)length, error);
+    // Written to a temporary file beside it, then renamed over it; only its
+    // owner may read it, since it can hold the token.
+    saved = saved && g_file_set_contents_full(settings_path(), data, (gssize)length,
+                                              G_FILE_SET_CONTENTS_CONSISTENT, 0600, error);
     g_free(folder);
     g_free(data);
     return saved;

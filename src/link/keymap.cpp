@@ -7,6 +7,7 @@ int gCtlShift;
 enum : uint8_t {
     KEY_SHIFT = 0x10,
     KEY_CONTROL = 0x11,
+    KEY_MENU = 0x12, // Alt
     KEY_LWIN = 0x5B,
     KEY_F10 = 0x79,
 };
@@ -132,6 +133,16 @@ KeyResult key_up(uint64_t vk) {
 uint8_t sys_key_down(uint64_t vk, bool shift) {
     if (vk != KEY_F10) return 0;
     return shift ? CODE_SHIFT_F10 : CODE_F10;
+}
+
+uint8_t key_event(bool press, uint64_t vk, bool shift, bool ctrl, bool alt) {
+    if (vk == KEY_SHIFT) shift = press;
+    if (vk == KEY_CONTROL) ctrl = press;
+    if (vk == KEY_MENU) alt = press;
+    bool system = (alt && !ctrl) || vk == KEY_F10;
+    if (!press) return system ? 0 : key_up(vk).code;
+    if (system) return sys_key_down(vk, shift);
+    return key_down(vk, shift, ctrl).code;
 }
 
 void keymap_reset() {

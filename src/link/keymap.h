@@ -24,5 +24,13 @@ KeyResult key_down(uint64_t vk, bool shift, bool ctrl);
 KeyResult key_up(uint64_t vk);
 uint8_t sys_key_down(uint64_t vk, bool shift);
 
+// One key press or release as a front end without Windows' message kinds
+// sees it: virtual key `vk` with Shift, Ctrl and Alt as they are after the
+// event (a modifier's own press counts as down, its release as up, whichever
+// way the caller reports it). Keys with Alt down and Ctrl up, and F10, take
+// the system-key path, as Windows delivers them; system key-ups send nothing.
+// Returns the key code to send, 0 for none.
+uint8_t key_event(bool press, uint64_t vk, bool shift, bool ctrl, bool alt);
+
 // Back to the program-start state (no chord), for tests.
 void keymap_reset();

@@ -17,6 +17,12 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+# The browser tests' Selenium, websockets and PIL load only in Debian's own
+# Python; another python3 first on PATH hands over to it.
+SYSTEM_PYTHON = "/usr/bin/python3"
+if os.path.exists(SYSTEM_PYTHON) and os.path.realpath(sys.executable) != os.path.realpath(
+        SYSTEM_PYTHON):
+    os.execv(SYSTEM_PYTHON, [SYSTEM_PYTHON] + sys.argv)
 sys.path.insert(0, HERE)
 sys.dont_write_bytecode = True  # keep the source tree clean
 

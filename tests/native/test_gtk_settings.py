@@ -76,7 +76,9 @@ def test_unreadable_file_and_a_save_that_fails(env):
 
 def test_bad_options_end_with_one_line_and_status_2(env):
     for args in (["--scale", "0"], ["--scale", "5"], ["--scale", "x"], ["--scheme", "red"],
-                 ["--port"], ["--record"], ["--bogus"], ["extra"]):
+                 ["--port"], ["--record"], ["--bogus"], ["extra"], ["--serve", "80x"],
+                 ["--serve", "::1:8072"], ["--serve", "example.org:8072"], ["--serve", "70000"],
+                 ["--max-clients", "0"], ["--tls-cert", "cert.pem"]):
         status, err = env.run(*args)
         assert status == 2 and err.count("\n") == 1 and err.startswith("q72display: "), \
             (args, status, err)

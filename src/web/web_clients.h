@@ -1,0 +1,28 @@
+// The pages connected over WebSocket: what each has been sent, who holds
+// control, and the limits that drop a client. Main loop only.
+//
+// To a page: a text message {"t":"hello"} first (title, the program's scale
+// and scheme, the schemes' colours), {"t":"state"} whenever the link, the
+// number of viewers or the control changes, and as the screen changes, at
+// most 60 times a second, the pixels and {"t":"text"} (changed rows, what to
+// announce). Pixels go as one binary message: the 1024 bytes of the whole
+// LCD, or a byte with bit b set for each band b (8 pixel rows, top first)
+// that follows, 128 bytes each. From a page: {"t":"key"} (down, key, code,
+// shift, ctrl, alt) and {"t":"control"} (take).
+#pragma once
+#include "web/web_options.h"
+
+#include <libsoup/soup.h>
+
+// Starts following the screen and the link for pages to come.
+void clients_start(const WebOptions &options);
+
+// Pages connected now.
+int clients_count();
+
+// Takes a connection whose handshake has just been made (the token and the
+// Origin were checked); `address` is the peer's, for the log.
+void clients_add(SoupWebsocketConnection *conn, GSocket *socket, const char *address);
+
+// One line on standard error for a refused request or a dropped client.
+void web_log_refusal(const char *address, const char *reason);
