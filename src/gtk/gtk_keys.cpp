@@ -7,7 +7,6 @@ enum : uint8_t {
     VK_SHIFT = 0x10,
     VK_CONTROL = 0x11,
     VK_MENU = 0x12, // Alt
-    VK_F10 = 0x79,
     VK_OEM_1 = 0xBA,
     VK_OEM_PLUS = 0xBB,
     VK_OEM_COMMA = 0xBC,
@@ -199,18 +198,8 @@ uint8_t vk_for_keyval(guint keyval) {
 
 uint8_t key_event_code(bool press, uint8_t vk, GdkModifierType state) {
     if (vk == 0) return 0;
-    // GDK reports the state before the event, Windows the state after it: a
-    // modifier's own press already counts as down there, its release as up.
-    int own = vk == VK_SHIFT     ? GDK_SHIFT_MASK
-              : vk == VK_CONTROL ? GDK_CONTROL_MASK
-              : vk == VK_MENU    ? GDK_MOD1_MASK
-                                 : 0;
-    int down = press ? state | own : state & ~own;
-    bool shift = down & GDK_SHIFT_MASK, ctrl = down & GDK_CONTROL_MASK;
-    bool system = ((down & GDK_MOD1_MASK) && !ctrl) || vk == VK_F10;
-    if (!press) return system ? 0 : key_up(vk).code; // system key-ups send nothing
-    if (system) return sys_key_down(vk, shift);
-    return key_down(vk, shift, ctrl).code;
+    return key_event(press, vk, state & GDK_SHIFT_MASK, state & GDK_CONTROL_MASK,
+                     state & GDK_MOD1_MASK);
 }
 
 // A layout group of GDK's keymap, read with Num Lock as the event has it:
