@@ -102,16 +102,10 @@ void screen_start(void (*changed)(bool, unsigned, bool, bool)) {
     g_timeout_add(LINK_POLL_MS, pollLink, nullptr);
 }
 
-// Until the first frame the map holds the start-up screen, which has no
-// status line: its rows read as cells.
+// Before the first frame nothing has told the rows yet: ask for them.
 void screen_refresh() {
     pixelsStale = true;
-    if (heard) return;
-    static TextView view;
-    map_lock();
-    text_view_build(view, nullptr);
-    map_unlock();
-    takeRows(view);
+    if (!heard) tell_speech();
 }
 
 const char *screen_row(int row) {
