@@ -26,6 +26,6 @@ HWND createMainWindow();
 
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-// Places, sizes, raises and shows the window for scale 1..4; any other scale
-// leaves it as it is.
+// Places, sizes, raises and shows the window for scale 1..4, with room for
+// the whole LCD at the system's DPI; any other scale leaves it as it is.
 void setDisplay(HWND hwnd);

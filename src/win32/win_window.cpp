@@ -13,6 +13,8 @@
 #include "win32/win_serial.h"
 #include "resource.h"
 
+#include <algorithm>
+
 HWND gHwnd;
 int32_t gXpos, gYpos;
 
@@ -46,9 +48,22 @@ HWND createMainWindow() {
                            0, CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL, ghInstance, NULL);
 }
 
+// The outer size for the scale: in each direction the table's where it leaves
+// room for the whole LCD, else the LCD's and the frame's. The frame is the
+// one the system draws at its DPI (the program is aware of the system DPI),
+// with a taller caption on a scaled display.
+static Size outerSize(HWND hwnd, uint8_t scale) {
+    Size table = window_size(scale), lcd = bitmap_size(scale);
+    RECT frame = {0, 0, 0, 0};
+    AdjustWindowRectEx(&frame, (DWORD)GetWindowLongA(hwnd, GWL_STYLE), FALSE,
+                       (DWORD)GetWindowLongA(hwnd, GWL_EXSTYLE));
+    return {std::max(table.width, lcd.width + int(frame.right - frame.left)),
+            std::max(table.height, lcd.height + int(frame.bottom - frame.top))};
+}
+
 void setDisplay(HWND hwnd) {
-    Size outer = window_size(q72cfg.scale);
-    if (outer.width == 0) return;
+    if (window_size(q72cfg.scale).width == 0) return;
+    Size outer = outerSize(hwnd, q72cfg.scale);
     SetWindowPos(hwnd, onTop ? HWND_TOPMOST : HWND_NOTOPMOST, gXpos, gYpos, outer.width,
                  outer.height, SWP_SHOWWINDOW);
 }

@@ -5,7 +5,8 @@ wineserver, and one q72probe.exe process that looks at windows from inside
 Wine. Each test launches q72display.exe in a folder of its own (App) with the
 configuration file it wants. Env.close() stops exactly what Env started.
 Env.unprivileged() gives a second prefix on the same display whose Wine
-processes run as an ordinary user, for what root's rights would hide.
+processes run as an ordinary user, for what root's rights would hide, and
+Env.scaled() one whose display has another DPI.
 """
 
 import contextlib
@@ -550,12 +551,17 @@ class Env:
         subprocess.Popen(["wineserver", "-p"], env=self.wine_env, stdout=self.log,
                          stderr=self.log, **self.as_user).wait()
         self.server_started = True
-        # Unmanaged windows: without a window manager every hidden or
-        # destroyed top-level window would otherwise stall its thread 2 s.
-        self._run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
-                   "/t", "REG_SZ", "/d", "N", "/f"], timeout=60)
+        for key, name, kind, data in self._settings():
+            self._run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"],
+                      timeout=60)
         self.probe = Probe(self.probe_exe, self.wine_env, self.log, **self.as_user)
         self.probe.call("windows")
+
+    def _settings(self):
+        """Registry values (key, name, type, data) set before any program starts."""
+        # Unmanaged windows: without a window manager every hidden or
+        # destroyed top-level window would otherwise stall its thread 2 s.
+        return [("HKCU\\Software\\Wine\\X11 Driver", "Managed", "REG_SZ", "N")]
 
     def _run(self, argv, timeout):
         subprocess.run(argv, env=self.wine_env, stdout=self.log, stderr=self.log,
@@ -693,6 +699,16 @@ class Env:
         self.watches = []
 
     @contextlib.contextmanager
+    def scaled(self, dpi):
+        """An Env of a prefix of its own whose system DPI is `dpi`, as a
+        user's display scaling sets it (96 is 100 %)."""
+        other = ScaledEnv(self, dpi)
+        try:
+            yield other
+        finally:
+            other.close()
+
+    @contextlib.contextmanager
     def unprivileged(self, user="nobody"):
         """An Env whose programs run without root's rights, so that file
         permissions hold under Wine as on Windows (as root every write is
@@ -736,21 +752,17 @@ class Env:
             shutil.rmtree(self.root, ignore_errors=True)
 
 
-class UserEnv(Env):
+class SideEnv(Env):
     """A second prefix with its own server and probe, on the display of
-    `parent`, whose Wine processes all run as `user` (its primary group, no
-    other groups). Its folder, prefix and the copies of the programs belong to
-    that user; the tools that run natively still run as root."""
+    `parent`, with the parent's builds; Env.close() ends it."""
 
-    def __init__(self, parent, user):
-        account = pwd.getpwnam(user)
-        self.uid, self.gid = account.pw_uid, account.pw_gid
+    def __init__(self, parent, label, as_user=None):
         self.native_build, self.win_build = parent.native_build, parent.win_build
+        self.exe, self.probe_exe = parent.exe, parent.probe_exe
         self.q72render, self.q72modem = parent.q72render, parent.q72modem
         self.keep = parent.keep
-        self.as_user = dict(user=self.uid, group=self.gid, extra_groups=[])
-        self.root = tempfile.mkdtemp(prefix="q72e2e-%s-" % user)
-        os.chown(self.root, self.uid, self.gid)
+        self.as_user = as_user or {}
+        self.root = tempfile.mkdtemp(prefix="q72e2e-%s-" % label)
         self.renderer = parent.renderer
         self.log = parent.log
         self.apps, self.processes, self.serial_pairs, self.watches = [], [], [], []
@@ -760,6 +772,46 @@ class UserEnv(Env):
         self.folder_count = 0
         self.display = parent.display
         self.prefix = os.path.join(self.root, "prefix")
+        self.wine_env = dict(parent.wine_env, WINEPREFIX=self.prefix)
+
+    def _begin(self):
+        try:
+            self._start_prefix()
+        except BaseException:
+            self.close()
+            raise
+
+    def close(self):
+        self._stop_prefix()
+        if not self.keep:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+
+class ScaledEnv(SideEnv):
+    """A second prefix whose system DPI is `dpi`: the LogPixels value that a
+    user's display settings write."""
+
+    def __init__(self, parent, dpi):
+        super().__init__(parent, "dpi%d" % dpi)
+        self.dpi = dpi
+        self._begin()
+
+    def _settings(self):
+        return super()._settings() + [
+            ("HKCU\\Control Panel\\Desktop", "LogPixels", "REG_DWORD", str(self.dpi))]
+
+
+class UserEnv(SideEnv):
+    """A second prefix with its own server and probe, on the display of
+    `parent`, whose Wine processes all run as `user` (its primary group, no
+    other groups). Its folder, prefix and the copies of the programs belong to
+    that user; the tools that run natively still run as root."""
+
+    def __init__(self, parent, user):
+        account = pwd.getpwnam(user)
+        self.uid, self.gid = account.pw_uid, account.pw_gid
+        super().__init__(parent, user, dict(user=self.uid, group=self.gid, extra_groups=[]))
+        os.chown(self.root, self.uid, self.gid)
         # The build folders need not be readable by the user: copies are.
         programs = os.path.join(self.root, "programs")
         os.mkdir(programs)
@@ -767,13 +819,8 @@ class UserEnv(Env):
         self.probe_exe = os.path.join(programs, os.path.basename(parent.probe_exe))
         for source, copy in ((parent.exe, self.exe), (parent.probe_exe, self.probe_exe)):
             shutil.copyfile(source, copy)
-        self.wine_env = dict(parent.wine_env, WINEPREFIX=self.prefix, HOME=self.root,
-                             USER=user, LOGNAME=user)
-        try:
-            self._start_prefix()
-        except BaseException:
-            self.close()
-            raise
+        self.wine_env.update(HOME=self.root, USER=user, LOGNAME=user)
+        self._begin()
 
     def _give(self, path):
         os.chown(path, self.uid, self.gid)
@@ -793,8 +840,3 @@ class UserEnv(Env):
         if config is not None:
             self._give(app.config_path)
         return app
-
-    def close(self):
-        self._stop_prefix()
-        if not self.keep:
-            shutil.rmtree(self.root, ignore_errors=True)
