@@ -7,6 +7,7 @@
 #include "win32/win_host.h"
 #include "win32/win_keys.h"
 #include "win32/win_paint.h"
+#include "win32/win_record.h"
 #include "win32/win_setup_dlg.h"
 #include "lcd/lcd.h"
 #include "lcd/status.h"
@@ -20,8 +21,10 @@ int32_t gXpos, gYpos;
 
 static const char className[] = "T83displClass";
 
-// Posted by the link whenever its state changes.
-enum { WM_LINK_STATE = WM_APP + 1 };
+enum {
+    WM_LINK_STATE = WM_APP + 1,    // posted by the link whenever its state changes
+    WM_RECORD_FAILED = WM_APP + 2, // posted once when a write to the record file fails
+};
 
 // "Always on Top": in the topmost band unless the user unchecks it, for this run.
 static bool onTop = true;
@@ -115,6 +118,7 @@ static void Main_OnInit(HWND hwnd) {
     SetTimer(hwnd, TICK_TIMER_ID, TICK_MS, NULL);
     addMenuItems(hwnd);
     link_notify_to(hwnd, WM_LINK_STATE);
+    record_failure_to(hwnd, WM_RECORD_FAILED);
 }
 
 // Under the interpreter's lock, so that a status byte the stream sets between
@@ -147,6 +151,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     case WM_RBUTTONDOWN: openSetupDialog(hwnd); return 1;
     case WM_TIMER: Main_OnTimer(hwnd); return 1;
     case WM_LINK_STATE: Main_OnLinkState(hwnd); return 1;
+    case WM_RECORD_FAILED: record_show_write_failure(hwnd); return 1;
     case WM_SYSCOMMAND:
         if (Main_OnSysCommand(hwnd, wParam)) return 1;
         break;

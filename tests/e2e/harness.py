@@ -539,8 +539,10 @@ class Env:
         self.display = self.xvfb.display
         self.prefix = os.path.join(self.root, "prefix")
         env = dict(os.environ)
+        # UTF-8 Unix names, whatever the caller's locale: Wine then reads
+        # every command line and file name as the tests write them.
         env.update(WINEPREFIX=self.prefix, WINEARCH="win64", WINEDEBUG="-all",
-                   WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=self.display)
+                   WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=self.display, LC_ALL="C.UTF-8")
         self.wine_env = env
         self._start_prefix()
 

@@ -49,6 +49,8 @@
 // Clipboard:
 //   clipboard FILE             CF_DIB as a binary PPM in FILE, then "ok W H HEX"
 //                              with HEX the bytes of CF_TEXT
+//   holdclipboard              opens the clipboard and keeps it open, as a busy program would
+//   releaseclipboard           closes it
 #include <windows.h>
 #include <initguid.h>
 #include <devguid.h>
@@ -479,6 +481,10 @@ static void runCommand() {
         if (!nextNumber(a)) return fail("usage: nameport N TEXT");
         return namePort((unsigned)a, restOfLine());
     }
+    if (!std::strcmp(name, "holdclipboard"))
+        return OpenClipboard(NULL) ? ok() : fail("cannot open the clipboard");
+    if (!std::strcmp(name, "releaseclipboard"))
+        return CloseClipboard() ? ok() : fail("the clipboard was not open");
     if (!std::strcmp(name, "clipboard")) {
         char *path = nextWord();
         return path ? readClipboard(path) : fail("usage: clipboard FILE");
