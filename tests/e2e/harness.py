@@ -477,6 +477,11 @@ class App:
             raise AssertionError("client area differs: %s (saved %s)"
                                  % (last[0].difference(expected), path))
 
+    def abort_reads(self):
+        """From now on every read on the program's port ends as aborted, as
+        some drivers answer once their device has gone (Env.stop_aborting ends it)."""
+        self.env.probe.call("abortreads %d %s" % (self.hwnd, windows_path(self.env.abort_dll)))
+
     def open_setup(self):
         """Opens the setup dialog (command 6001, as the menu item would)."""
         self.post(WM_COMMAND, CMD_ABOUT)
@@ -510,6 +515,7 @@ class Env:
         self.win_build = os.path.abspath(win_build)
         self.exe = os.path.join(self.win_build, EXE_NAME)
         self.probe_exe = os.path.join(self.win_build, "tests", "e2e", "helper", "q72probe.exe")
+        self.abort_dll = os.path.join(self.win_build, "tests", "e2e", "helper", "q72abort.dll")
         self.q72render = os.path.join(self.native_build, "tools", "q72render")
         self.q72modem = os.path.join(self.native_build, "tools", "q72modem")
         for path in (self.exe, self.probe_exe, self.q72render):
@@ -654,8 +660,17 @@ class Env:
 
     def name_port(self, number, name):
         """Gives COM`number` a device with the friendly name `name`, as a
-        driver's installation does; it stays for the rest of the run."""
-        self.probe.call("nameport %d %s" % (number, name))
+        driver's installation does; it stays for the rest of the run.
+        Returns the device's instance ID."""
+        return self.probe.value("nameport %d %s" % (number, name))
+
+    def move_port(self, device, number):
+        """Gives the device (an instance ID from name_port) the number COM`number`."""
+        self.probe.call("moveport %s %d" % (device, number))
+
+    def stop_aborting(self):
+        """Ends App.abort_reads."""
+        self.probe.call("abortstop")
 
     def clipboard(self):
         """(picture, text) on the clipboard: an Image and the text's bytes."""
@@ -760,7 +775,7 @@ class SideEnv(Env):
 
     def __init__(self, parent, label, as_user=None):
         self.native_build, self.win_build = parent.native_build, parent.win_build
-        self.exe, self.probe_exe = parent.exe, parent.probe_exe
+        self.exe, self.probe_exe, self.abort_dll = parent.exe, parent.probe_exe, parent.abort_dll
         self.q72render, self.q72modem = parent.q72render, parent.q72modem
         self.keep = parent.keep
         self.as_user = as_user or {}
