@@ -7,9 +7,6 @@
 
 #include <windows.h>
 
-// Posted to the main window when the change reader has something to tell.
-enum { WM_SPEECH_DUE = WM_APP + 2 };
-
 // Answers WM_GETOBJECT: the LCD for OBJID_CLIENT, the UI Automation provider
 // where the system has notifications, the default for anything else.
 LRESULT access_get_object(HWND hwnd, WPARAM wParam, LPARAM lParam);

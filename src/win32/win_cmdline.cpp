@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 static const char usage[] = "Usage: q72display [--open] [--port N] [--record FILE]\n"
                             "\n"
@@ -26,23 +27,38 @@ static bool refuse(CommandLine &line, const char *format, const char *what) {
     return false;
 }
 
+// The record file's name, kept wide: converted to the ANSI code page, a
+// character that page lacks would become another and name another file.
+static bool takeRecordPath(const wchar_t *path, CommandLine &line) {
+    size_t length = std::wcslen(path);
+    if (length == 0) return refuse(line, "%s", "--record: the file name is empty.");
+    if (length >= CONFIG_PATH_MAX) {
+        std::snprintf(line.problem, sizeof line.problem,
+                      "--record: the file name is longer than %d characters.", CONFIG_PATH_MAX - 1);
+        return false;
+    }
+    std::wcscpy(line.record, path);
+    return true;
+}
+
 static bool parse(LPWSTR *args, int count, CommandLine &line) {
     char word[CONFIG_PATH_MAX], value[CONFIG_PATH_MAX];
     for (int k = 1; k < count; k++) {
         if (!argument(args, k, word, sizeof word)) return refuse(line, "%s", "Argument too long.");
         bool takesValue = !std::strcmp(word, "--port") || !std::strcmp(word, "--record");
-        if (takesValue && (k + 1 >= count || !argument(args, ++k, value, sizeof value)))
-            return refuse(line, "%s needs a value.", word);
+        if (takesValue && k + 1 >= count) return refuse(line, "%s needs a value.", word);
         if (!std::strcmp(word, "--open")) {
             line.open = true;
+        } else if (!std::strcmp(word, "--record")) {
+            if (!takeRecordPath(args[++k], line)) return false;
         } else if (!std::strcmp(word, "--port")) {
+            if (!argument(args, ++k, value, sizeof value))
+                return refuse(line, "%s needs a value.", word);
             char *end = nullptr;
             long n = std::strtol(value, &end, 10);
             if (*value == 0 || *end != 0 || n < 1 || n > 255)
                 return refuse(line, "Not a port number: %s", value);
             line.port = (uint8_t)n;
-        } else if (!std::strcmp(word, "--record")) {
-            std::strcpy(line.record, value);
         } else if (!std::strcmp(word, "--help")) {
             line.problem[0] = 0;
             return false;

@@ -5,10 +5,10 @@
 #include <cstdint>
 
 struct CommandLine {
-    bool open;                     // open the link at start
-    uint8_t port;                  // port for this run, 0 = the stored one
-    char record[CONFIG_PATH_MAX];  // file to record into, empty = none
-    char problem[CONFIG_PATH_MAX]; // why the line was refused, empty for --help
+    bool open;                       // open the link at start
+    uint8_t port;                    // port for this run, 0 = the stored one
+    wchar_t record[CONFIG_PATH_MAX]; // file to record into, as given; empty = none
+    char problem[CONFIG_PATH_MAX];   // why the line was refused, empty for --help
 };
 
 // Reads the program's command line. False for --help, an unknown switch or

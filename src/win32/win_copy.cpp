@@ -6,7 +6,12 @@
 #include <cstring>
 #include <utility>
 
-enum { LINE_SIZE = LCD_COLS + 2, TEXT_SIZE = LCD_ROWS * LINE_SIZE + 1 };
+enum {
+    LINE_SIZE = LCD_COLS + 2,
+    TEXT_SIZE = LCD_ROWS * LINE_SIZE + 1,
+    CLIPBOARD_TRIES = 5,     // another program may hold the clipboard for a moment:
+    CLIPBOARD_PAUSE_MS = 25, // it is tried again over about 100 ms
+};
 
 // A bottom-up 24-bit DIB (the form every reader of CF_DIB takes) of `image`.
 static HGLOBAL pictureOf(const LcdImage image, int scale, const Scheme &scheme) {
@@ -50,6 +55,14 @@ static HGLOBAL textOf(const char text[TEXT_SIZE]) {
     return memory;
 }
 
+static bool openClipboard(HWND owner) {
+    for (int attempt = 1;; attempt++) {
+        if (OpenClipboard(owner)) return true;
+        if (attempt == CLIPBOARD_TRIES) return false;
+        Sleep(CLIPBOARD_PAUSE_MS);
+    }
+}
+
 // Hands `data` to the clipboard, which then owns it; frees it if refused.
 static void put(UINT format, HGLOBAL data) {
     if (data && !SetClipboardData(format, data)) GlobalFree(data);
@@ -72,9 +85,11 @@ void copyScreen(HWND owner) {
     int scale = q72cfg.scale >= 1 && q72cfg.scale <= 4 ? q72cfg.scale : 1;
     HGLOBAL picture = pictureOf(image, scale, scheme_for(q72cfg.BlkOnGrn));
     HGLOBAL words = textOf(text);
-    if (!OpenClipboard(owner)) {
+    if (!openClipboard(owner)) {
         if (picture) GlobalFree(picture);
         if (words) GlobalFree(words);
+        MessageBoxA(owner, "Could not copy the screen: another program is using the clipboard.",
+                    "Error", MB_OK);
         return;
     }
     EmptyClipboard();

@@ -8,8 +8,6 @@
 
 #include <commctrl.h>
 
-#include <cstdio>
-
 HINSTANCE ghInstance;
 char szModuleFileName[CONFIG_PATH_MAX];
 
@@ -22,11 +20,8 @@ static void takeModulePath() {
 
 // A record file that cannot be opened is named in a message box; the
 // program then runs without recording.
-static void startRecording(const char *path) {
-    if (!path[0] || record_open(path)) return;
-    char text[CONFIG_PATH_MAX + 64];
-    std::snprintf(text, sizeof text, "Cannot open the record file\n%s", path);
-    MessageBoxA(NULL, text, "Error", MB_OK);
+static void startRecording(const wchar_t *path) {
+    if (path[0] && !record_open(path)) record_show_open_failure(NULL);
 }
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {

@@ -12,6 +12,13 @@ enum {
     CMD_APPLY_SETTINGS = 4567, // re-applies position and size after the setup dialog
 };
 
+// The main window's own messages, posted from other threads.
+enum {
+    WM_LINK_STATE = WM_APP + 1, // the link's state has changed
+    WM_RECORD_FAILED,           // a write to the record file failed (posted once)
+    WM_SPEECH_DUE,              // the change reader has something to tell screen readers
+};
+
 extern HINSTANCE ghInstance;
 extern HWND gHwnd;
 extern int32_t gXpos, gYpos;                   // where setDisplay places the window
@@ -26,6 +33,6 @@ HWND createMainWindow();
 
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-// Places, sizes, raises and shows the window for scale 1..4; any other scale
-// leaves it as it is.
+// Places, sizes, raises and shows the window for scale 1..4, with room for
+// the whole LCD at the system's DPI; any other scale leaves it as it is.
 void setDisplay(HWND hwnd);

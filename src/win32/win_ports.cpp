@@ -16,15 +16,16 @@ static const char serialComm[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 
 enum { NAME_MAX = PORT_TEXT_MAX - 7 }; // leaves room for "com80  "
 
-// The number in "COMn" (any case), 0 when the text is not such a name.
-static int comNumber(const char *text) {
+// The number in "COMn" (any case), 0 when the text is not such a name or
+// the number is above `most`.
+static int comNumber(const char *text, int most = PORT_NUMBER_MAX) {
     if (_strnicmp(text, "COM", 3) != 0) return 0;
     int n = 0;
     for (const char *p = text + 3; *p; p++) {
-        if (*p < '0' || *p > '9' || n > PORT_NUMBER_MAX) return 0;
+        if (*p < '0' || *p > '9' || n > most) return 0;
         n = n * 10 + (*p - '0');
     }
-    return n <= PORT_NUMBER_MAX ? n : 0;
+    return n <= most ? n : 0;
 }
 
 // Marks present[n] for each port registered under SERIALCOMM.
@@ -71,8 +72,8 @@ static void deviceName(HDEVINFO set, SP_DEVINFO_DATA &info, char *name, DWORD si
     if (comNumber(inner)) open[-1] = 0;
 }
 
-// The port number a Ports device stands for (its PortName), 0 if none.
-static int devicePort(HDEVINFO set, SP_DEVINFO_DATA &info) {
+// The port number a Ports device stands for (its PortName), 0 if none or above `most`.
+static int devicePort(HDEVINFO set, SP_DEVINFO_DATA &info, int most = PORT_NUMBER_MAX) {
     HKEY key = SetupDiOpenDevRegKey(set, &info, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
     if (key == INVALID_HANDLE_VALUE) return 0;
     char portName[16];
@@ -81,7 +82,7 @@ static int devicePort(HDEVINFO set, SP_DEVINFO_DATA &info) {
     RegCloseKey(key);
     if (result != ERROR_SUCCESS || type != REG_SZ) return 0;
     portName[size] = 0;
-    return comNumber(portName);
+    return comNumber(portName, most);
 }
 
 // names[n] for each Ports device with a PortName COMn; empty where none.
@@ -93,6 +94,20 @@ static void portNames(char names[PORT_NUMBER_MAX + 1][NAME_MAX]) {
     for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &info); index++) {
         int n = devicePort(set, info);
         if (n) deviceName(set, info, names[n], NAME_MAX);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+}
+
+void port_device(int n, char device[PORT_DEVICE_MAX]) {
+    device[0] = 0;
+    HDEVINFO set = SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, NULL, NULL, DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE) return;
+    SP_DEVINFO_DATA info = {};
+    info.cbSize = sizeof info;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &info); index++) {
+        if (devicePort(set, info, 255) != n) continue; // any port the link can be on
+        if (!SetupDiGetDeviceInstanceIdA(set, &info, device, PORT_DEVICE_MAX, NULL)) device[0] = 0;
+        break;
     }
     SetupDiDestroyDeviceInfoList(set);
 }

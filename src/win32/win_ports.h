@@ -4,8 +4,9 @@
 #pragma once
 
 enum {
-    PORT_NUMBER_MAX = 80, // COM1..COM80 are offered
-    PORT_TEXT_MAX = 64,   // "comN  Name", terminating zero included
+    PORT_NUMBER_MAX = 80,  // COM1..COM80 are offered
+    PORT_TEXT_MAX = 64,    // "comN  Name", terminating zero included
+    PORT_DEVICE_MAX = 200, // a device instance ID, terminating zero included
 };
 
 struct PortEntry {
@@ -19,3 +20,8 @@ int list_ports(PortEntry out[PORT_NUMBER_MAX]);
 
 // Whether a driver has port n registered as present right now.
 bool port_registered(int n);
+
+// The instance ID of the present device that is port n (its PortName is
+// COMn), which tells one adapter from another that takes its number later;
+// empty when no installed device names the port.
+void port_device(int n, char device[PORT_DEVICE_MAX]);

@@ -1,15 +1,26 @@
 #include "win32/win_record.h"
+#include "app/config.h"
 
-#include <windows.h>
+#include <cwchar>
 
 static HANDLE recordFile = INVALID_HANDLE_VALUE;
+static wchar_t recordPath[CONFIG_PATH_MAX];
+static HWND failureWindow;
+static UINT failureMessage;
 
-bool record_open(const char *path) {
+bool record_open(const wchar_t *path) {
+    std::wcsncpy(recordPath, path, CONFIG_PATH_MAX - 1);
+    recordPath[CONFIG_PATH_MAX - 1] = 0;
     // Append-only access: every write lands at the end, after what an earlier
     // run recorded. Others may read it meanwhile.
-    recordFile = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+    recordFile = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     return recordFile != INVALID_HANDLE_VALUE;
+}
+
+void record_failure_to(HWND window, UINT message) {
+    failureWindow = window;
+    failureMessage = message;
 }
 
 // Written straight through to the system with each read, so nothing waits in
@@ -18,5 +29,28 @@ bool record_open(const char *path) {
 void record_bytes(const uint8_t *bytes, size_t count) {
     if (recordFile == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
-    WriteFile(recordFile, bytes, (DWORD)count, &written, NULL);
+    if (WriteFile(recordFile, bytes, (DWORD)count, &written, NULL) && written == count) return;
+    CloseHandle(recordFile);
+    recordFile = INVALID_HANDLE_VALUE;
+    if (failureWindow) PostMessageA(failureWindow, failureMessage, 0, 0);
+}
+
+// `what` (ASCII), then the file's name on a line of its own.
+static void showError(HWND owner, const char *what) {
+    enum { WHAT_MAX = 80 };
+    wchar_t text[WHAT_MAX + 1 + CONFIG_PATH_MAX];
+    size_t length = 0;
+    for (; what[length] && length < WHAT_MAX; length++)
+        text[length] = (wchar_t)(unsigned char)what[length];
+    text[length++] = L'\n';
+    std::wcscpy(text + length, recordPath);
+    MessageBoxW(owner, text, L"Error", MB_OK);
+}
+
+void record_show_open_failure(HWND owner) {
+    showError(owner, "Cannot open the record file");
+}
+
+void record_show_write_failure(HWND owner) {
+    showError(owner, "Recording stopped: the record file cannot be written");
 }

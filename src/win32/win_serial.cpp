@@ -218,9 +218,31 @@ int writeABuffer(const void *lpBuf, DWORD dwToWrite) {
 static uint8_t linkPort;
 static bool linkRegistered;
 
-// Checked whenever a read ends with no byte: some drivers never fail a
-// pending read when their device goes, but then the port can no longer
-// report its state, or the driver takes it off the list of present ports.
+// The device the link was first opened on (its instance ID, empty for a port
+// no installed device names), known once it has been opened. Two adapters
+// swapped in one socket can give the modem's number to, say, a radio's PTT
+// interface, which opening would key (DTR, RTS): only this device is reopened.
+static char linkDevice[PORT_DEVICE_MAX];
+static bool linkDeviceKnown;
+
+// Opens the link's port into `port` unless another device now holds its
+// number; then it fails as a port that is not there.
+static int openLinkPort(HANDLE &port) {
+    char device[PORT_DEVICE_MAX];
+    port_device(linkPort, device);
+    if (linkDeviceKnown && std::strcmp(device, linkDevice) != 0) return LINK_OPEN_FAIL;
+    int result = openPort(linkPort, port);
+    if (result == LINK_OK && !linkDeviceKnown) {
+        std::strcpy(linkDevice, device);
+        linkDeviceKnown = true;
+    }
+    return result;
+}
+
+// Checked whenever a read ends with no byte or is aborted: some drivers
+// never fail a pending read when their device goes, but then the port can no
+// longer report its state, or the driver takes it off the list of present
+// ports.
 static bool deviceThere() {
     DWORD errors = 0;
     COMSTAT status = {};
@@ -243,12 +265,36 @@ static void loseDevice() {
     setLinkState(LINK_LOST);
 }
 
-// One attempt, after a pause, to reopen the port with the same settings,
-// settling and purge as the first open.
-static void reopenPort() {
-    if (!waitUnlessStopped(REOPEN_MS)) return;
+// Some ports (a Bluetooth link whose far end is off) hold an open for
+// seconds; the window thread cancels it when the link is stopped, and only
+// it, never another synchronous transfer of the thread's (a record write).
+static SRWLOCK openingLock = SRWLOCK_INIT;
+static bool rxOpening;
+
+static void setOpening(bool opening) {
+    AcquireSRWLockExclusive(&openingLock);
+    rxOpening = opening;
+    ReleaseSRWLockExclusive(&openingLock);
+}
+
+static void cancelOpening() {
+    AcquireSRWLockShared(&openingLock);
+    if (rxOpening) CancelSynchronousIo(hRxThread);
+    ReleaseSRWLockShared(&openingLock);
+}
+
+// One attempt, after `pause` ms, to open the port with the same settings,
+// settling and purge as the first open. A failure leaves the link lost.
+static void reopenPort(DWORD pause) {
+    if (!waitUnlessStopped(pause)) return;
     HANDLE port;
-    if (openPort(linkPort, port) != LINK_OK) return;
+    setOpening(true);
+    int result = openLinkPort(port);
+    setOpening(false);
+    if (result != LINK_OK) {
+        setLinkState(LINK_LOST);
+        return;
+    }
     if (!runRxThread) {
         CloseHandle(port);
         return;
@@ -259,8 +305,9 @@ static void reopenPort() {
 }
 
 // Read errors that are a cancel (995; 676 under Wine when the handle is
-// closed) rather than a device gone: the link is being stopped, or the driver
-// aborted a read after a line error, which the next ClearCommError clears.
+// closed): the link is being stopped, or the driver aborted a read after a
+// line error, which the next ClearCommError clears. Some drivers also abort
+// every read once their device has gone, so the device is looked for then.
 static bool cancelled(DWORD error) {
     return error == ERROR_OPERATION_ABORTED || error == 676;
 }
@@ -268,11 +315,13 @@ static bool cancelled(DWORD error) {
 // Bytes read together are recorded, then interpreted one by one, in order,
 // and shown together by one repaint after the last of them. Any other read
 // failure (Wine answers every read with 109 once the device has gone) means
-// the device is gone.
+// the device is gone. A port not yet open at the start is tried at once.
 DWORD WINAPI rxThread(LPVOID) {
+    DWORD pause = portOpen(hComm) ? DWORD(REOPEN_MS) : 0;
     while (runRxThread) {
         if (!portOpen(hComm)) {
-            reopenPort();
+            reopenPort(pause);
+            pause = REOPEN_MS;
             continue;
         }
         int got = readAvailable(rbuf, sizeof rbuf);
@@ -280,7 +329,8 @@ DWORD WINAPI rxThread(LPVOID) {
             record_bytes(rbuf, (size_t)got);
             rx_feed(rbuf, (size_t)got);
         } else if (got < 0 && cancelled(GetLastError())) {
-            waitUnlessStopped(FAILURE_PAUSE_MS); // no busy loop if a driver keeps aborting
+            // A pause, so that a driver that keeps aborting makes no busy loop.
+            if (waitUnlessStopped(FAILURE_PAUSE_MS) && !deviceThere()) loseDevice();
         } else if (runRxThread && (got < 0 || !deviceThere())) {
             loseDevice();
         }
@@ -296,13 +346,13 @@ void q72_tx(uint8_t ch) {
     ReleaseSRWLockShared(&portLock);
 }
 
-// Ends the receive thread: clears the flag, cancels its pending read and
-// waits until it has ended. The thread may be inside its repaint request,
-// which waits for this (the window) thread to paint, so sent messages are
-// served while waiting. The cancel is repeated because a read started just
-// after the flag was cleared would otherwise run to its time-out. The thread
-// says itself when it is done with the port, so even a failing wait never
-// lets the port close under it.
+// Ends the receive thread: clears the flag, cancels its pending read or the
+// open it is making, and waits until it has ended. The thread may be inside
+// its repaint request, which waits for this (the window) thread to paint, so
+// sent messages are served while waiting. The cancel is repeated because a
+// read started just after the flag was cleared would otherwise run to its
+// time-out. The thread says itself when it is done with the port, so even a
+// failing wait never lets the port close under it.
 static void stopRxThread() {
     runRxThread = 0;
     if (stopEvent()) SetEvent(stopEvent());
@@ -311,6 +361,7 @@ static void stopRxThread() {
         AcquireSRWLockShared(&portLock);
         if (portOpen(hComm)) CancelIoEx(hComm, NULL); // the read ends with 995 (676 under Wine)
         ReleaseSRWLockShared(&portLock);
+        cancelOpening();
         DWORD woken =
             MsgWaitForMultipleObjects(1, &hRxThread, FALSE, CANCEL_RETRY_MS, QS_SENDMESSAGE);
         if (woken == WAIT_FAILED) Sleep(CANCEL_RETRY_MS);
@@ -322,10 +373,21 @@ static void stopRxThread() {
     hRxThread = NULL;
 }
 
-// Starts the receive thread on hComm, open or not (then it reopens the port).
-static int startRxThread(uint8_t comPort) {
+// A new link on port `comPort`, on whichever device has it now.
+static void beginLink(uint8_t comPort) {
+    if (stopEvent()) ResetEvent(stopEvent());
     linkPort = comPort;
-    linkRegistered = port_registered(comPort);
+    linkDeviceKnown = false;
+}
+
+// Starts the receive thread on hComm, open or not (then the thread opens the
+// port). The link is published as open first: the thread may lose the port
+// at once, and its state must not be overwritten after that. A port that is
+// still to be opened counts as open until the thread's first attempt fails.
+static int startRxThread() {
+    linkRegistered = port_registered(linkPort);
+    gQ72open = 1;
+    setLinkState(LINK_OPEN);
     // Set before the thread starts, so that a close right after the open
     // cannot be undone by the thread.
     runRxThread = 1;
@@ -335,23 +397,22 @@ static int startRxThread(uint8_t comPort) {
         runRxThread = 0;
         rxRunning = false;
         swapPort(NULL);
+        gQ72open = 0;
+        setLinkState(LINK_CLOSED);
         return LINK_THREAD_FAIL;
     }
-    gQ72open = 1;
-    setLinkState(portOpen(hComm) ? LINK_OPEN : LINK_LOST);
     return LINK_OK;
 }
 
 int openLink(uint8_t comPort) {
-    if (stopEvent()) ResetEvent(stopEvent());
-    int result = openComm(comPort);
-    return result == LINK_OK ? startRxThread(comPort) : result;
+    beginLink(comPort);
+    int result = openLinkPort(hComm);
+    return result == LINK_OK ? startRxThread() : result;
 }
 
 void openLinkRetrying(uint8_t comPort) {
-    if (stopEvent()) ResetEvent(stopEvent());
-    openComm(comPort);
-    startRxThread(comPort);
+    beginLink(comPort);
+    startRxThread();
 }
 
 void closeLink() {

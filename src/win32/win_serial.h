@@ -37,7 +37,8 @@ int writeABuffer(const void *lpBuf, DWORD dwToWrite);
 
 // Hands every received byte to the recording and the display stream
 // interpreter until runRxThread is cleared. When the device goes away it
-// closes the port and reopens it about once a second until it is back.
+// closes the port and reopens it about once a second until it is back; a
+// different device on the same port number is never opened.
 DWORD WINAPI rxThread(LPVOID lpParameter);
 
 // Sends one key code; a code that cannot be sent (or the device is gone) is dropped.
@@ -50,8 +51,9 @@ void link_notify_to(HWND window, UINT message);
 // or LINK_THREAD_FAIL (the port is then closed again).
 int openLink(uint8_t comPort);
 
-// The same at start-up: a port that cannot be opened leaves the link lost,
-// and the receive thread tries it again about once a second.
+// The same at start-up, without waiting for the port: the receive thread
+// makes the first attempt at once. A port that cannot be opened leaves the
+// link lost, and the thread tries it again about once a second.
 void openLinkRetrying(uint8_t comPort);
 
 // Stops the receive thread and its retries, waits for it to end, then closes the port.

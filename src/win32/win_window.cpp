@@ -8,19 +8,19 @@
 #include "win32/win_host.h"
 #include "win32/win_keys.h"
 #include "win32/win_paint.h"
+#include "win32/win_record.h"
 #include "win32/win_setup_dlg.h"
 #include "lcd/lcd.h"
 #include "lcd/status.h"
 #include "win32/win_serial.h"
 #include "resource.h"
 
+#include <algorithm>
+
 HWND gHwnd;
 int32_t gXpos, gYpos;
 
 static const char className[] = "T83displClass";
-
-// Posted by the link whenever its state changes.
-enum { WM_LINK_STATE = WM_APP + 1 };
 
 // "Always on Top": in the topmost band unless the user unchecks it, for this run.
 static bool onTop = true;
@@ -47,9 +47,22 @@ HWND createMainWindow() {
                            0, CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL, ghInstance, NULL);
 }
 
+// The outer size for the scale: in each direction the table's where it leaves
+// room for the whole LCD, else the LCD's and the frame's. The frame is the
+// one the system draws at its DPI (the program is aware of the system DPI),
+// with a taller caption on a scaled display.
+static Size outerSize(HWND hwnd, uint8_t scale) {
+    Size table = window_size(scale), lcd = bitmap_size(scale);
+    RECT frame = {0, 0, 0, 0};
+    AdjustWindowRectEx(&frame, (DWORD)GetWindowLongA(hwnd, GWL_STYLE), FALSE,
+                       (DWORD)GetWindowLongA(hwnd, GWL_EXSTYLE));
+    return {std::max(table.width, lcd.width + int(frame.right - frame.left)),
+            std::max(table.height, lcd.height + int(frame.bottom - frame.top))};
+}
+
 void setDisplay(HWND hwnd) {
-    Size outer = window_size(q72cfg.scale);
-    if (outer.width == 0) return;
+    if (window_size(q72cfg.scale).width == 0) return;
+    Size outer = outerSize(hwnd, q72cfg.scale);
     SetWindowPos(hwnd, onTop ? HWND_TOPMOST : HWND_NOTOPMOST, gXpos, gYpos, outer.width,
                  outer.height, SWP_SHOWWINDOW);
 }
@@ -102,6 +115,7 @@ static void Main_OnInit(HWND hwnd) {
     SetTimer(hwnd, TICK_TIMER_ID, TICK_MS, NULL);
     addMenuItems(hwnd);
     link_notify_to(hwnd, WM_LINK_STATE);
+    record_failure_to(hwnd, WM_RECORD_FAILED);
 }
 
 // Under the interpreter's lock, so that a status byte the stream sets between
@@ -138,6 +152,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     case WM_LINK_STATE: Main_OnLinkState(hwnd); return 1;
     case WM_SPEECH_DUE: access_tell(hwnd); return 1;
     case WM_GETOBJECT: return access_get_object(hwnd, wParam, lParam);
+    case WM_RECORD_FAILED: record_show_write_failure(hwnd); return 1;
     case WM_SYSCOMMAND:
         if (Main_OnSysCommand(hwnd, wParam)) return 1;
         break;

@@ -5,7 +5,8 @@ wineserver, and one q72probe.exe process that looks at windows from inside
 Wine. Each test launches q72display.exe in a folder of its own (App) with the
 configuration file it wants. Env.close() stops exactly what Env started.
 Env.unprivileged() gives a second prefix on the same display whose Wine
-processes run as an ordinary user, for what root's rights would hide.
+processes run as an ordinary user, for what root's rights would hide, and
+Env.scaled() one whose display has another DPI.
 """
 
 import contextlib
@@ -476,6 +477,11 @@ class App:
             raise AssertionError("client area differs: %s (saved %s)"
                                  % (last[0].difference(expected), path))
 
+    def abort_reads(self):
+        """From now on every read on the program's port ends as aborted, as
+        some drivers answer once their device has gone (Env.stop_aborting ends it)."""
+        self.env.probe.call("abortreads %d %s" % (self.hwnd, windows_path(self.env.abort_dll)))
+
     def open_setup(self):
         """Opens the setup dialog (command 6001, as the menu item would)."""
         self.post(WM_COMMAND, CMD_ABOUT)
@@ -509,6 +515,7 @@ class Env:
         self.win_build = os.path.abspath(win_build)
         self.exe = os.path.join(self.win_build, EXE_NAME)
         self.probe_exe = os.path.join(self.win_build, "tests", "e2e", "helper", "q72probe.exe")
+        self.abort_dll = os.path.join(self.win_build, "tests", "e2e", "helper", "q72abort.dll")
         self.q72render = os.path.join(self.native_build, "tools", "q72render")
         self.q72modem = os.path.join(self.native_build, "tools", "q72modem")
         for path in (self.exe, self.probe_exe, self.q72render):
@@ -538,8 +545,10 @@ class Env:
         self.display = self.xvfb.display
         self.prefix = os.path.join(self.root, "prefix")
         env = dict(os.environ)
+        # UTF-8 Unix names, whatever the caller's locale: Wine then reads
+        # every command line and file name as the tests write them.
         env.update(WINEPREFIX=self.prefix, WINEARCH="win64", WINEDEBUG="-all",
-                   WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=self.display)
+                   WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=self.display, LC_ALL="C.UTF-8")
         self.wine_env = env
         self._start_prefix()
 
@@ -550,12 +559,17 @@ class Env:
         subprocess.Popen(["wineserver", "-p"], env=self.wine_env, stdout=self.log,
                          stderr=self.log, **self.as_user).wait()
         self.server_started = True
-        # Unmanaged windows: without a window manager every hidden or
-        # destroyed top-level window would otherwise stall its thread 2 s.
-        self._run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
-                   "/t", "REG_SZ", "/d", "N", "/f"], timeout=60)
+        for key, name, kind, data in self._settings():
+            self._run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"],
+                      timeout=60)
         self.probe = Probe(self.probe_exe, self.wine_env, self.log, **self.as_user)
         self.probe.call("windows")
+
+    def _settings(self):
+        """Registry values (key, name, type, data) set before any program starts."""
+        # Unmanaged windows: without a window manager every hidden or
+        # destroyed top-level window would otherwise stall its thread 2 s.
+        return [("HKCU\\Software\\Wine\\X11 Driver", "Managed", "REG_SZ", "N")]
 
     def _run(self, argv, timeout):
         subprocess.run(argv, env=self.wine_env, stdout=self.log, stderr=self.log,
@@ -646,8 +660,17 @@ class Env:
 
     def name_port(self, number, name):
         """Gives COM`number` a device with the friendly name `name`, as a
-        driver's installation does; it stays for the rest of the run."""
-        self.probe.call("nameport %d %s" % (number, name))
+        driver's installation does; it stays for the rest of the run.
+        Returns the device's instance ID."""
+        return self.probe.value("nameport %d %s" % (number, name))
+
+    def move_port(self, device, number):
+        """Gives the device (an instance ID from name_port) the number COM`number`."""
+        self.probe.call("moveport %s %d" % (device, number))
+
+    def stop_aborting(self):
+        """Ends App.abort_reads."""
+        self.probe.call("abortstop")
 
     def clipboard(self):
         """(picture, text) on the clipboard: an Image and the text's bytes."""
@@ -693,6 +716,16 @@ class Env:
         self.watches = []
 
     @contextlib.contextmanager
+    def scaled(self, dpi):
+        """An Env of a prefix of its own whose system DPI is `dpi`, as a
+        user's display scaling sets it (96 is 100 %)."""
+        other = ScaledEnv(self, dpi)
+        try:
+            yield other
+        finally:
+            other.close()
+
+    @contextlib.contextmanager
     def unprivileged(self, user="nobody"):
         """An Env whose programs run without root's rights, so that file
         permissions hold under Wine as on Windows (as root every write is
@@ -736,21 +769,17 @@ class Env:
             shutil.rmtree(self.root, ignore_errors=True)
 
 
-class UserEnv(Env):
+class SideEnv(Env):
     """A second prefix with its own server and probe, on the display of
-    `parent`, whose Wine processes all run as `user` (its primary group, no
-    other groups). Its folder, prefix and the copies of the programs belong to
-    that user; the tools that run natively still run as root."""
+    `parent`, with the parent's builds; Env.close() ends it."""
 
-    def __init__(self, parent, user):
-        account = pwd.getpwnam(user)
-        self.uid, self.gid = account.pw_uid, account.pw_gid
+    def __init__(self, parent, label, as_user=None):
         self.native_build, self.win_build = parent.native_build, parent.win_build
+        self.exe, self.probe_exe, self.abort_dll = parent.exe, parent.probe_exe, parent.abort_dll
         self.q72render, self.q72modem = parent.q72render, parent.q72modem
         self.keep = parent.keep
-        self.as_user = dict(user=self.uid, group=self.gid, extra_groups=[])
-        self.root = tempfile.mkdtemp(prefix="q72e2e-%s-" % user)
-        os.chown(self.root, self.uid, self.gid)
+        self.as_user = as_user or {}
+        self.root = tempfile.mkdtemp(prefix="q72e2e-%s-" % label)
         self.renderer = parent.renderer
         self.log = parent.log
         self.apps, self.processes, self.serial_pairs, self.watches = [], [], [], []
@@ -760,6 +789,46 @@ class UserEnv(Env):
         self.folder_count = 0
         self.display = parent.display
         self.prefix = os.path.join(self.root, "prefix")
+        self.wine_env = dict(parent.wine_env, WINEPREFIX=self.prefix)
+
+    def _begin(self):
+        try:
+            self._start_prefix()
+        except BaseException:
+            self.close()
+            raise
+
+    def close(self):
+        self._stop_prefix()
+        if not self.keep:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+
+class ScaledEnv(SideEnv):
+    """A second prefix whose system DPI is `dpi`: the LogPixels value that a
+    user's display settings write."""
+
+    def __init__(self, parent, dpi):
+        super().__init__(parent, "dpi%d" % dpi)
+        self.dpi = dpi
+        self._begin()
+
+    def _settings(self):
+        return super()._settings() + [
+            ("HKCU\\Control Panel\\Desktop", "LogPixels", "REG_DWORD", str(self.dpi))]
+
+
+class UserEnv(SideEnv):
+    """A second prefix with its own server and probe, on the display of
+    `parent`, whose Wine processes all run as `user` (its primary group, no
+    other groups). Its folder, prefix and the copies of the programs belong to
+    that user; the tools that run natively still run as root."""
+
+    def __init__(self, parent, user):
+        account = pwd.getpwnam(user)
+        self.uid, self.gid = account.pw_uid, account.pw_gid
+        super().__init__(parent, user, dict(user=self.uid, group=self.gid, extra_groups=[]))
+        os.chown(self.root, self.uid, self.gid)
         # The build folders need not be readable by the user: copies are.
         programs = os.path.join(self.root, "programs")
         os.mkdir(programs)
@@ -767,13 +836,8 @@ class UserEnv(Env):
         self.probe_exe = os.path.join(programs, os.path.basename(parent.probe_exe))
         for source, copy in ((parent.exe, self.exe), (parent.probe_exe, self.probe_exe)):
             shutil.copyfile(source, copy)
-        self.wine_env = dict(parent.wine_env, WINEPREFIX=self.prefix, HOME=self.root,
-                             USER=user, LOGNAME=user)
-        try:
-            self._start_prefix()
-        except BaseException:
-            self.close()
-            raise
+        self.wine_env.update(HOME=self.root, USER=user, LOGNAME=user)
+        self._begin()
 
     def _give(self, path):
         os.chown(path, self.uid, self.gid)
@@ -793,8 +857,3 @@ class UserEnv(Env):
         if config is not None:
             self._give(app.config_path)
         return app
-
-    def close(self):
-        self._stop_prefix()
-        if not self.keep:
-            shutil.rmtree(self.root, ignore_errors=True)

@@ -1,5 +1,6 @@
 """The command line: the link opened at start on the port given, the bytes
-received recorded to a file, and the usage for --help and anything unknown."""
+received recorded to a file (whatever characters its name has, and until it
+stops taking them), and the usage for --help, anything unknown and bad values."""
 
 import lcd
 from harness import (COM_PORT_TEXT, DONE, LINK, LINK_STATUS, LOST_TITLE, TITLE, WM_CLOSE,
@@ -9,14 +10,20 @@ from test_link import RESYNC, play
 from test_window import choose_from_window_menu
 
 USAGE_TITLE = "Q72display 1.0 Usage"
+WM_SYSCOMMAND, SYS_COPY = 0x0112, 0x20  # the window menu's "Copy Screen"
 # Two rows of text with glyph codes outside 32..126 in them, which read back as '#'.
 SCREEN = RESYNC + b"\x8c\x02" + b"73 de Q72 \x01\x7f".ljust(21) + b"\x8c\x05" + b"QRV".ljust(21)
 
 
 def test_open_at_start_with_a_port_and_a_record_file(env):
-    record = env.scratch("received.bin")
-    with open(record, "wb") as f:
-        f.write(b"earlier\n")
+    # A name with characters outside the ANSI code page (1252 here): in it,
+    # Omega would become "O", and another file would be written, here one of
+    # the user's.
+    record = env.scratch("r\u00e9cord-\u03a9.bin")
+    look_alike = env.scratch("r\u00e9cord-O.bin")
+    for path, content in ((record, b"earlier\n"), (look_alike, b"the user's own file\n")):
+        with open(path, "wb") as f:
+            f.write(content)
     stored = lcd.config(com_port=7, blk_on_grn=0, scale=2)
     app = env.launch(stored, args=["--open", "--port", "41", "--record", windows_path(record)])
     # No device on COM41 yet: the caption says so, no message box, and the
@@ -33,6 +40,7 @@ def test_open_at_start_with_a_port_and_a_record_file(env):
     app.expect_stream(sent, 2, 0)
     wait_until(lambda: open(record, "rb").read() == b"earlier\n" + sent, 2,
                "the record file to hold every byte received")
+    assert open(look_alike, "rb").read() == b"the user's own file\n"
 
     # Copy Screen from the window menu: the picture shown and its text.
     choose_from_window_menu(app, 2)
@@ -40,6 +48,15 @@ def test_open_at_start_with_a_port_and_a_record_file(env):
     assert picture == env.render_stream(sent, 2, 0)
     rows = ["", "73 de Q72 ##", "", "", "QRV", "", "", ""]
     assert text == "".join(row.ljust(21) + "\r\n" for row in rows).encode()
+    # While another program holds the clipboard: tried for a moment, then the user is told.
+    env.probe.call("holdclipboard")
+    try:
+        app.post(WM_SYSCOMMAND, SYS_COPY)
+        box, message = app.wait_message_box()
+    finally:
+        env.probe.call("releaseclipboard")
+    assert message == "Could not copy the screen: another program is using the clipboard."
+    app.answer_message_box(box)
 
     # --port is for this run: saved only by "Done".
     setup = app.open_setup()
@@ -60,6 +77,10 @@ def test_usage_and_a_record_file_that_cannot_be_opened(env):
     for args, problem in ((["--help"], None), (["--bogus"], "Unknown switch: --bogus"),
                           (["--port"], "--port needs a value."),
                           (["--port", "0"], "Not a port number: 0"),
+                          (["--record"], "--record needs a value."),
+                          (["--record", ""], "--record: the file name is empty."),
+                          (["--record", "x" * 260],
+                           "--record: the file name is longer than 259 characters."),
                           (["--open", "COM5"], "Unknown switch: COM5")):
         app = env.app().start(args=args)
         box, message = app.wait_message_box(USAGE_TITLE)
@@ -77,4 +98,25 @@ def test_usage_and_a_record_file_that_cannot_be_opened(env):
     assert record in message, message
     app.answer_message_box(box)
     app.wait_window()
+    assert app.close() == 0
+
+    # A record file that stops taking bytes (its disk full): the recording
+    # stops with one message box naming it; the display goes on.
+    record = env.scratch("full.bin")
+    app = env.app(lcd.config()).start(max_file_size=100, args=[
+        "--open", "--port", "42", "--record", windows_path(record)]).wait_window()
+    caption_after(app, LOST_TITLE, timeout=1)
+    pair = env.serial(42)
+    caption_after(app, TITLE)
+    pair.send(SCREEN)
+    box, message = app.wait_message_box()
+    # (the probe reads the box's line break as a space)
+    assert message == ("Recording stopped: the record file cannot be written "
+                       + windows_path(record)), message
+    app.answer_message_box(box)
+    pair.send(b"\x8c\x07" + b"still shown".ljust(21))
+    app.expect_stream(SCREEN + b"\x8c\x07" + b"still shown".ljust(21), 1, 1)
+    only_the_main_window(app)
+    with open(record, "rb") as f:
+        assert f.read() == SCREEN[:100]
     assert app.close() == 0

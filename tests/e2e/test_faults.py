@@ -145,6 +145,16 @@ def test_cable_pulled_while_the_modem_streams(env):
     caption_after(app, LOST_TITLE, timeout=1)
     pair.register()
     caption_after(app, TITLE, timeout=2)
+    # A driver that aborts every read: while its port is listed that is a line
+    # error and the link stays; taken off the list, the device is gone.
+    app.abort_reads()
+    time.sleep(0.5)
+    assert app.caption() == TITLE
+    pair.unregister()
+    caption_after(app, LOST_TITLE, timeout=1)
+    env.stop_aborting()
+    pair.register()
+    caption_after(app, TITLE, timeout=2)
 
     # "Close I/F" ends the retries: the device comes back, the link stays closed.
     pair.pull()
@@ -155,8 +165,24 @@ def test_cable_pulled_while_the_modem_streams(env):
     pair.replug()
     time.sleep(1.5)
     assert (threads(app), pair.holders(), app.caption()) == (idle_threads, set(), TITLE)
+
+    # Only the device the link was opened on is reopened: another one that
+    # takes the modem's number while it is away (say a radio's PTT interface,
+    # adapters swapped in one socket) is never opened, and the link stays lost.
+    modem_device = env.name_port(30, "Q72 USB Modem")
     setup.click(LINK)
     setup.wait_text(LINK_STATUS, "Q72 Linked")
+    pair.pull()
+    caption_after(app, LOST_TITLE, timeout=1)
+    env.move_port(modem_device, 99)
+    radio_device = env.name_port(30, "Radio PTT interface")
+    pair.replug()
+    time.sleep(2.5)
+    assert (pair.holders(), app.caption(), setup.text(LINK_STATUS)) == \
+        (set(), LOST_TITLE, "Q72 Link Lost")
+    env.move_port(radio_device, 98)
+    env.move_port(modem_device, 30)
+    caption_after(app, TITLE, timeout=2)
     close_link(setup)
     setup.post(WM_CLOSE)
     setup.wait_closed()

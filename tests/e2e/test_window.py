@@ -44,6 +44,29 @@ def test_startup_screen_at_every_scale_and_scheme(env):
             assert app.close() == 0
 
 
+def test_whole_lcd_at_192_dpi(env):
+    # A display scaled to 200 %: a taller caption and a thicker frame. The
+    # outer height (and width) is the table's where that leaves room for the
+    # whole LCD, else just enough for it; the system may widen a window to fit
+    # its caption's buttons.
+    with env.scaled(192) as scaled:
+        for scale in (1, 2, 3, 4):
+            app = scaled.launch(lcd.config(scale=scale))
+            left, top, right, bottom = app.rect()
+            _, client_top, width, height = app.client()
+            assert (left, top) == (50, 50), app.rect()
+            assert client_top - top > 30, ("a caption drawn at 192 dpi", client_top - top)
+            lcd_width, lcd_height = lcd.bitmap_size(scale)
+            table_width, table_height = lcd.OUTER_SIZES[scale]
+            frame_width, frame_height = right - left - width, bottom - top - height
+            assert (right - left >= max(table_width, lcd_width + frame_width)
+                    and bottom - top == max(table_height, lcd_height + frame_height)), \
+                ("scale %d" % scale, app.rect(), app.client())
+            bitmap = scaled.renderer.startup_png(scale, 1)
+            app.wait_image(lcd.client_image(width, height, bitmap, 1))
+            assert app.close() == 0
+
+
 def test_window_class_and_menu(env):
     app = env.launch()
     class_style, name = env.probe.value("classinfo %d" % app.hwnd).split()
@@ -222,7 +245,10 @@ def test_program_file(env):
               "advapi32.dll", "setupapi.dll", "shell32.dll", "oleacc.dll", "ole32.dll",
               "oleaut32.dll"}
     assert set(imports) <= system, sorted(set(imports) - system)
+    # ANSI forms only, but for the message boxes that name the record file,
+    # whose name is kept wide.
     wide = [name for dll in ("user32.dll", "gdi32.dll") for name in imports.get(dll, [])
             if name.endswith("W")]
-    assert wide == [], "ANSI forms only"
+    assert wide == ["MessageBoxW"], wide
+    assert "CreateFileW" in imports["kernel32.dll"]
     assert "CreateWindowExA" in imports["user32.dll"]

@@ -33,6 +33,9 @@
 //   pingwatch H INTERVAL_MS    starts timing WM_NULL round trips in the background
 //   pinged                     stops it: "ok MAX_US MEAN_US COUNT UNANSWERED"
 //   invalidate H               invalidates the whole client area (a repaint is due)
+//   abortreads H DLL           loads DLL (q72abort.dll) into the window's process, whose
+//                              every read on its COM port then ends as aborted
+//   abortstop                  ends that
 //   press H ID N               sends BM_CLICK to dialog item ID N times, each answered
 //                              before the next (10 s time-out each): "ok MIN_US MAX_US"
 // Files:
@@ -45,10 +48,13 @@
 //   register NAME COMn         adds value NAME = "COMn" to HKLM\HARDWARE\DEVICEMAP\SERIALCOMM
 //   unregister NAME            removes it (the device has gone)
 //   nameport N TEXT            a present Ports-class device with PortName COMN and
-//                              friendly name TEXT
+//                              friendly name TEXT: "ok INSTANCE_ID"
+//   moveport INSTANCE_ID N     gives that device PortName COMN
 // Clipboard:
 //   clipboard FILE             CF_DIB as a binary PPM in FILE, then "ok W H HEX"
 //                              with HEX the bytes of CF_TEXT
+//   holdclipboard              opens the clipboard and keeps it open, as a busy program would
+//   releaseclipboard           closes it
 // Screen readers' view (MSAA), texts as hex of their UTF-8, "-" when there is none:
 //   acc H                      the client object: "ok ROLE STATE X Y W H NAME VALUE"
 //   accwatch H                 from now on logs the win events 0x800E..0x8019 (value
@@ -371,30 +377,93 @@ static void unregisterPort(const char *name) {
     return result == ERROR_SUCCESS ? ok() : fail("no such value");
 }
 
+// Writes PortName "COMn" into the device's own key.
+static bool setPortName(HDEVINFO set, SP_DEVINFO_DATA &info, unsigned number) {
+    HKEY key = SetupDiCreateDevRegKeyA(set, &info, DICS_FLAG_GLOBAL, 0, DIREG_DEV, NULL, NULL);
+    if (key == INVALID_HANDLE_VALUE) return false;
+    char port[16];
+    std::snprintf(port, sizeof port, "COM%u", number);
+    bool written = RegSetValueExA(key, "PortName", 0, REG_SZ, (const BYTE *)port,
+                                  (DWORD)std::strlen(port) + 1) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return written;
+}
+
 static void namePort(unsigned number, const char *text) {
     HDEVINFO set = SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_PORTS, NULL);
     if (set == INVALID_HANDLE_VALUE) return fail("no device list");
     SP_DEVINFO_DATA info = {};
     info.cbSize = sizeof info;
-    char port[16];
-    std::snprintf(port, sizeof port, "COM%u", number);
-    bool made = SetupDiCreateDeviceInfoA(set, "Q72PORT", &GUID_DEVCLASS_PORTS, NULL, NULL,
-                                         DICD_GENERATE_ID, &info) &&
-                SetupDiRegisterDeviceInfo(set, &info, 0, NULL, NULL, NULL) &&
-                SetupDiSetDeviceRegistryPropertyA(set, &info, SPDRP_FRIENDLYNAME,
-                                                  (const BYTE *)text, (DWORD)std::strlen(text) + 1);
-    HKEY key = made
-                   ? SetupDiCreateDevRegKeyA(set, &info, DICS_FLAG_GLOBAL, 0, DIREG_DEV, NULL, NULL)
-                   : (HKEY)INVALID_HANDLE_VALUE;
-    if (key != INVALID_HANDLE_VALUE) {
-        made = RegSetValueExA(key, "PortName", 0, REG_SZ, (const BYTE *)port,
-                              (DWORD)std::strlen(port) + 1) == ERROR_SUCCESS;
-        RegCloseKey(key);
-    } else {
-        made = false;
-    }
+    char id[200]; // MAX_DEVICE_ID_LEN
+    bool made =
+        SetupDiCreateDeviceInfoA(set, "Q72PORT", &GUID_DEVCLASS_PORTS, NULL, NULL, DICD_GENERATE_ID,
+                                 &info) &&
+        SetupDiRegisterDeviceInfo(set, &info, 0, NULL, NULL, NULL) &&
+        SetupDiSetDeviceRegistryPropertyA(set, &info, SPDRP_FRIENDLYNAME, (const BYTE *)text,
+                                          (DWORD)std::strlen(text) + 1) &&
+        setPortName(set, info, number) &&
+        SetupDiGetDeviceInstanceIdA(set, &info, id, sizeof id, NULL);
     SetupDiDestroyDeviceInfoList(set);
-    return made ? ok() : fail("cannot make the device");
+    return made ? ok("%s", id) : fail("cannot make the device");
+}
+
+static void movePort(const char *id, unsigned number) {
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_PORTS, NULL);
+    if (set == INVALID_HANDLE_VALUE) return fail("no device list");
+    SP_DEVINFO_DATA info = {};
+    info.cbSize = sizeof info;
+    bool moved = SetupDiOpenDeviceInfoA(set, id, NULL, 0, &info) && setPortName(set, info, number);
+    SetupDiDestroyDeviceInfoList(set);
+    return moved ? ok() : fail("cannot move the device");
+}
+
+// Set by "abortstop"; q72abort.dll's thread ends when it is.
+static HANDLE abortStop;
+
+// The address of `function` of kernel32 in process `pid`: kernel32's base
+// there plus the function's offset here.
+static FARPROC remoteKernel32(DWORD pid, const char *function) {
+    HMODULE here = GetModuleHandleA("kernel32.dll");
+    FARPROC local = GetProcAddress(here, function);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    if (!local || snapshot == INVALID_HANDLE_VALUE) return nullptr;
+    MODULEENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    FARPROC remote = nullptr;
+    for (BOOL more = Module32First(snapshot, &entry); more && !remote;
+         more = Module32Next(snapshot, &entry))
+        if (!_stricmp(entry.szModule, "kernel32.dll"))
+            remote = (FARPROC)(entry.modBaseAddr + ((BYTE *)local - (BYTE *)here));
+    CloseHandle(snapshot);
+    return remote;
+}
+
+// Loads `dll` into process `pid` with a thread of its own there that calls LoadLibraryA.
+static void abortReads(DWORD pid, const char *dll) {
+    if (!abortStop) abortStop = CreateEventA(NULL, TRUE, FALSE, "q72abort-stop");
+    if (!abortStop) return fail("no stop event");
+    ResetEvent(abortStop);
+    FARPROC loadLibrary = remoteKernel32(pid, "LoadLibraryA");
+    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
+    if (!loadLibrary || !process) {
+        if (process) CloseHandle(process);
+        return fail("cannot reach the process");
+    }
+    SIZE_T size = std::strlen(dll) + 1;
+    void *name = VirtualAllocEx(process, NULL, size, MEM_COMMIT, PAGE_READWRITE);
+    HANDLE thread =
+        name && WriteProcessMemory(process, name, dll, size, NULL)
+            ? CreateRemoteThread(process, NULL, 0, (LPTHREAD_START_ROUTINE)(void *)loadLibrary,
+                                 name, 0, NULL)
+            : NULL;
+    DWORD loaded = 0;
+    if (thread) {
+        WaitForSingleObject(thread, 10000);
+        GetExitCodeThread(thread, &loaded);
+        CloseHandle(thread);
+    }
+    CloseHandle(process);
+    return loaded ? ok() : fail("the DLL was not loaded");
 }
 
 // The clipboard's picture (a 24- or 32-bit CF_DIB) as PPM, and its text.
@@ -657,6 +726,19 @@ static void runCommand() {
         if (!nextNumber(a)) return fail("usage: nameport N TEXT");
         return namePort((unsigned)a, restOfLine());
     }
+    if (!std::strcmp(name, "moveport")) {
+        char *id = nextWord();
+        if (!id || !nextNumber(a)) return fail("usage: moveport INSTANCE_ID N");
+        return movePort(id, (unsigned)a);
+    }
+    if (!std::strcmp(name, "abortstop")) {
+        if (!abortStop || !SetEvent(abortStop)) return fail("not aborting");
+        return ok();
+    }
+    if (!std::strcmp(name, "holdclipboard"))
+        return OpenClipboard(NULL) ? ok() : fail("cannot open the clipboard");
+    if (!std::strcmp(name, "releaseclipboard"))
+        return CloseClipboard() ? ok() : fail("the clipboard was not open");
     if (!std::strcmp(name, "clipboard")) {
         char *path = nextWord();
         return path ? readClipboard(path) : fail("usage: clipboard FILE");
@@ -781,6 +863,10 @@ static void runCommand() {
         pings.count = pings.unanswered = 0;
         pings.thread = CreateThread(NULL, 0, watchPings, NULL, 0, NULL);
         return pings.thread ? ok() : fail("cannot start pinging");
+    }
+    if (!std::strcmp(name, "abortreads")) {
+        char *dll = nextWord();
+        return dll ? abortReads(processOf(hwnd), dll) : fail("usage: abortreads H DLL");
     }
     if (!std::strcmp(name, "invalidate"))
         return InvalidateRect(hwnd, NULL, FALSE) ? ok() : fail("InvalidateRect failed");
