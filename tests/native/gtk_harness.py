@@ -4,10 +4,12 @@ Reuses the Windows end-to-end harness (tests/e2e) wherever the two agree: its
 Xvfb, its socat cable, its App methods that wait for pictures, and q72render's
 pictures. One Env per run owns a private Xvfb; each test launches
 build/q72display with a settings folder of its own (XDG_CONFIG_HOME). The
-dialogs are worked with their Alt+letter keys, as a keyboard user would.
+dialogs are worked with their Alt+letter keys, as a keyboard user would, and
+their texts are read through AT-SPI on an accessibility bus of the run's own.
 """
 
 import os
+import pwd
 import re
 import shutil
 import subprocess
@@ -28,6 +30,8 @@ SETUP_TITLE = harness.SETUP_TITLE
 PORT_TITLE = harness.PORT_TITLE
 # The setup dialog's keys.
 SIZE_LIST, SET_PORT, LINK, DONE, CANCEL = "alt+z", "alt+s", "alt+i", "alt+d", "alt+c"
+# pyatspi and gi load only in Debian's own Python.
+SYSTEM_PYTHON = "/usr/bin/python3"
 
 
 def scheme_name(blk_on_grn):
@@ -61,13 +65,18 @@ class PtyPair(harness.SerialPair):
 
 
 class App(harness.App):
-    """One run of the native program, with its own settings folder."""
+    """One run of the native program, with its own settings folder, with more
+    `environment` variables if given, readable through AT-SPI if `a11y`, and
+    run as the user `user` (with no other groups) if given."""
 
-    def __init__(self, env, args, config_home):
+    def __init__(self, env, args, config_home, environment=None, a11y=False, user=None):
         super().__init__(env, config_home, env.program)
         self.args = list(args)
         self.config_home = config_home
         self.stderr_path = os.path.join(config_home, "stderr.txt")
+        self.environment = dict(environment or {})
+        self.a11y = a11y
+        self.user = user
 
     @property
     def settings_path(self):
@@ -81,11 +90,19 @@ class App(harness.App):
             return None
 
     def start(self):
-        environment = dict(self.env.x_env, XDG_CONFIG_HOME=self.config_home)
+        environment = dict(self.env.x_env, XDG_CONFIG_HOME=self.config_home, **self.environment)
+        if self.a11y:
+            environment["AT_SPI_BUS_ADDRESS"] = self.env.a11y_bus()
+        as_user = {}
+        if self.user:
+            account = pwd.getpwnam(self.user)
+            as_user = dict(user=account.pw_uid, group=account.pw_gid, extra_groups=[])
+            self.exe = self.env.program_for(self.user)
+            os.chown(self.config_home, account.pw_uid, account.pw_gid)
         with open(self.stderr_path, "wb") as err:
             self.process = subprocess.Popen([self.exe] + self.args, env=environment,
                                             stdin=subprocess.DEVNULL, stdout=self.env.log,
-                                            stderr=err)
+                                            stderr=err, **as_user)
         self.env.apps.append(self)
         return self
 
@@ -112,6 +129,21 @@ class App(harness.App):
 
     def title(self):
         return self.env.xdotool("getwindowname", self.xid)
+
+    def labels(self, title):
+        """The texts of the labels in this program's window `title`, read
+        through AT-SPI (the program started with a11y)."""
+        result = subprocess.run(
+            [SYSTEM_PYTHON, os.path.join(HERE, "atspi_labels.py"), str(self.process.pid), title],
+            env=dict(self.env.x_env, AT_SPI_BUS_ADDRESS=self.env.a11y_bus()),
+            capture_output=True, text=True, timeout=30)
+        if result.returncode != 0:
+            raise HarnessError("atspi_labels.py: " + result.stderr.strip())
+        return result.stdout.splitlines()
+
+    def wait_label(self, title, text, timeout=5):
+        wait_until(lambda: text in self.labels(title), timeout,
+                   "%r in %s (it has %s)" % (text, title, self.labels(title)))
 
     def wait_title(self, title, timeout):
         wait_until(lambda: self.title() == title, timeout, "the caption %r" % title)
@@ -201,6 +233,9 @@ class Env(harness.Env):
         self.apps, self.processes, self.serial_pairs, self.watches = [], [], [], []
         self.folder_count = 0
         self.xvfb = self.keyboard = None
+        self.services = []  # the accessibility bus and registry, for the whole run
+        self.a11y_address = None
+        self.user_programs = {}
         try:
             self.xvfb = harness.Xvfb(self.log)
             self.display = self.xvfb.display
@@ -222,6 +257,9 @@ class Env(harness.Env):
 
     def close(self):
         self.end_test()
+        for process in self.services:
+            process.terminate()
+            process.wait()
         if self.keyboard:
             self.keyboard.close()
         if self.xvfb:
@@ -230,23 +268,63 @@ class Env(harness.Env):
         if not self.keep:
             shutil.rmtree(self.root, ignore_errors=True)
 
+    def a11y_bus(self):
+        """The address of the run's accessibility bus, with its registry;
+        started on first use."""
+        if self.a11y_address:
+            return self.a11y_address
+        socket = self.scratch("a11y-bus")
+        address = "unix:path=" + socket
+        bus_env = dict(self.x_env, AT_SPI_BUS_ADDRESS=address)
+        bus_env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        def start(argv):
+            self.services.append(subprocess.Popen(argv, env=bus_env, stdin=subprocess.DEVNULL,
+                                                  stdout=self.log, stderr=self.log))
+        start(["dbus-daemon", "--nofork", "--address=" + address,
+               "--config-file=/usr/share/defaults/at-spi2/accessibility.conf"])
+        wait_until(lambda: os.path.exists(socket), 10, "the accessibility bus")
+        start(["/usr/libexec/at-spi2-registryd"])
+        self.a11y_address = address
+        return address
+
+    def program_for(self, user):
+        """A copy of the program that `user` may run (the build folder need
+        not be open to it)."""
+        if user not in self.user_programs:
+            os.chmod(self.root, 0o711)  # its folders may be passed through, not listed
+            folder = self.new_folder(user)
+            copy = os.path.join(folder, "q72display")
+            shutil.copy(self.program, copy)
+            self.user_programs[user] = copy
+        return self.user_programs[user]
+
+    def clipboard_manager(self):
+        """Starts a clipboard manager (clipboard_manager.py) for the test."""
+        process = subprocess.Popen([SYSTEM_PYTHON, os.path.join(HERE, "clipboard_manager.py")],
+                                   env=self.x_env, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=self.log)
+        self.processes.append(process)
+        if process.stdout.readline().strip() != b"ready":
+            raise HarnessError("the clipboard manager did not start")
+        return process
+
     def serial(self, number):
         pair = PtyPair(self, number)
         self.serial_pairs.append(pair)
         return pair
 
-    def app(self, *args, settings=None):
+    def app(self, *args, settings=None, **options):
         """The program with these arguments and a settings file holding
-        `settings` (text) if given; not started."""
-        app = App(self, args, self.new_folder("config"))
+        `settings` (text) if given; not started. `options` as for App."""
+        app = App(self, args, self.new_folder("config"), **options)
         if settings is not None:
             os.makedirs(os.path.dirname(app.settings_path))
             with open(app.settings_path, "w") as f:
                 f.write(settings)
         return app
 
-    def launch(self, *args, settings=None):
-        return self.app(*args, settings=settings).start().wait_window()
+    def launch(self, *args, settings=None, **options):
+        return self.app(*args, settings=settings, **options).start().wait_window()
 
     def run(self, *args):
         """Runs the program to its end; (exit status, standard error)."""

@@ -1,9 +1,11 @@
 """The main window: place, size, keep-above, and the start-up screen
-pixel-identical to q72render's at every scale and scheme; the window menu and
-its copy of the screen."""
+pixel-identical to q72render's at every scale and scheme, also where a widget
+unit is 3 device pixels; the window menu and its copy of the screen, which a
+clipboard manager keeps once the program has ended."""
 
 import subprocess
 
+import lcd
 from gtk_harness import CANCEL, SETUP_TITLE, TITLE, Dialog, scheme_name
 from harness import wait_until
 from images import Image
@@ -17,6 +19,16 @@ def test_startup_screen_at_every_scale_and_scheme(env):
             assert (app.title(), app.keep_above()) == (TITLE, True)
             app.wait_image(env.renderer.startup_png(scale, blk_on_grn))
             assert app.close() == 0
+
+    # GDK_SCALE=3: the window is a whole number of 3-pixel units, so it is
+    # rounded up, and the spare device pixels take the background colour.
+    for scale, blk_on_grn, size in ((1, 1, (129, 66)), (2, 0, (258, 129))):
+        app = env.launch("--scale", str(scale), "--scheme", scheme_name(blk_on_grn),
+                         environment={"GDK_SCALE": "3"})
+        assert app.client()[2:] == size, (scale, app.client())
+        app.wait_image(lcd.client_image(*size, env.renderer.startup_png(scale, blk_on_grn),
+                                        blk_on_grn))
+        assert app.close() == 0
 
 
 STARTUP_TEXT = "\n".join(line.ljust(21) for line in (
@@ -43,4 +55,6 @@ def test_window_menu_opens_on_middle_and_ctrl_left_click_and_copies_the_screen(e
     assert Image.from_png(clipboard(env, "image/png")) == env.renderer.startup_png(3, 0)
     assert clipboard(env, "UTF8_STRING").decode() == STARTUP_TEXT
     assert app.settings() is None, "nothing saved"
-    assert app.close() == 0
+    env.clipboard_manager()
+    assert app.close() == 0  # SIGTERM
+    assert clipboard(env, "UTF8_STRING").decode() == STARTUP_TEXT, "the copy outlives the program"
