@@ -9,6 +9,7 @@ packages=(
     clang libclang-rt-dev
     g++-mingw-w64-x86-64 wine wine64
     xvfb xdotool socat imagemagick x11-utils xclip
+    python3-pyatspi at-spi2-core dbus-daemon python3-gi gir1.2-gtk-3.0
 )
 
 missing=()

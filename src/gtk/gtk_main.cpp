@@ -97,13 +97,13 @@ static void onRecordingStopped(const char *path, const char *reason) {
     g_free(title);
 }
 
-// A link that has closed by itself gave up on a path that is no serial
-// device: the box says so, and the caption is no longer "link lost".
+// A link that has closed by itself gave up on no port or a path that is no
+// serial device: the box says so, and the caption is no longer "link lost".
 static void onLinkChange() {
     window_show_link_state();
     LinkFailure failure = link_last_failure();
     if (!failure.reason) return;
-    char *title = g_strdup_printf("Cannot open %s", failure.path);
+    char *title = g_strdup_printf("Cannot open %s", failure.path[0] ? failure.path : "the link");
     char *text = g_strdup_printf("%s: %s. The link is closed; a right click opens the setup "
                                  "dialog, where the port is chosen.",
                                  link_failure_text(failure.result), failure.reason);

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <grp.h>
 #include <mutex>
@@ -26,6 +25,9 @@ enum {
     PATH_MAX_BYTES = 4096,
 };
 
+// Reasons of our own; the others are g_strerror's texts. The first two will
+// not go away by trying again.
+static const char NO_PORT[] = "no port chosen";
 static const char NOT_SERIAL[] = "not a serial device";
 static const char IN_USE[] = "in use by another program";
 
@@ -104,6 +106,7 @@ static int configure(int fd, int wake) {
 // A path that exists but is no character device (a folder, a plain file, a
 // FIFO) is not opened at all.
 static int openPort(const char *path, int wake, int *out) {
+    if (!path[0]) return fail(LINK_OPEN_FAIL, NO_PORT);
     struct stat info;
     if (stat(path, &info) == 0 && !S_ISCHR(info.st_mode)) return fail(LINK_OPEN_FAIL, NOT_SERIAL);
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -119,6 +122,10 @@ static int openPort(const char *path, int wake, int *out) {
     return LINK_OK;
 }
 
+static bool isPermanent(const char *reason) {
+    return reason == NO_PORT || reason == NOT_SERIAL;
+}
+
 // One line on standard error for each distinct reason while the link is being
 // opened, so that retries that fail alike say it once. Permission denied on a
 // device that its group may use names the group (dialout, as a rule).
@@ -127,6 +134,7 @@ static void reportFailure() {
     reported = failure.reason;
     char group[64] = "";
     struct stat info;
+    // g_strerror gives the same string for the same code every time.
     if (failure.reason == g_strerror(EACCES) && stat(linkPath, &info) == 0 &&
         (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) {
         char buf[1024];
@@ -135,7 +143,8 @@ static void reportFailure() {
             g_snprintf(group, sizeof group, " (members of the group %s may open it)",
                        found->gr_name);
     }
-    std::fprintf(stderr, "q72display: cannot open %s: %s%s\n", linkPath, failure.reason, group);
+    std::fprintf(stderr, "q72display: cannot open %s: %s%s\n", linkPath[0] ? linkPath : "the link",
+                 failure.reason, group);
 }
 
 static gboolean notifyMain(gpointer) {
@@ -155,8 +164,9 @@ static void setPort(int fd) {
 }
 
 // Opens the device again for a link whose device has gone or was not there
-// at start. A path that is no serial device will not become one: the link
-// closes by itself, with the reason left for the user. Returns false then.
+// at start. No port, or a path that is no serial device, will not do better
+// later: the link closes by itself, with the reason left for the user.
+// Returns false then, or when the link is being closed.
 static bool reopen() {
     int fd = -1;
     if (openPort(linkPath, wakeFd, &fd) == LINK_OK) {
@@ -167,8 +177,9 @@ static bool reopen() {
     }
     if (stopping) return false;
     reportFailure();
-    setState(failure.reason == NOT_SERIAL ? LINK_CLOSED : LINK_LOST);
-    return failure.reason != NOT_SERIAL;
+    bool permanent = isPermanent(failure.reason);
+    setState(permanent ? LINK_CLOSED : LINK_LOST);
+    return !permanent;
 }
 
 // Reads what is waiting, in one call, and hands it to the interpreter. A device

@@ -17,8 +17,9 @@ int link_open(const char *path);
 // Starts the reader on `path` at once and opens the device from there: a
 // device that cannot be opened (missing, in use, no permission) counts as
 // lost and is tried again about once a second, saying each new reason once
-// on standard error. A path that is no serial device closes the link, and
-// the change is notified. Returns LINK_OK, or LINK_THREAD_FAIL.
+// on standard error. No port (an empty path) or a path that is no serial
+// device closes the link, and the change is notified. Returns LINK_OK, or
+// LINK_THREAD_FAIL.
 int link_open_retrying(const char *path);
 
 // Ends the reader and any retries, waits for the reader to end and closes the

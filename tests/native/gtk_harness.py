@@ -12,6 +12,7 @@ import os
 import pwd
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -60,6 +61,7 @@ class PtyPair(harness.SerialPair):
 
     def close(self):
         if self.process.poll() is None:
+            self.process.send_signal(signal.SIGCONT)  # a stopped socat ends only once resumed
             self.process.terminate()
             self.process.wait()
 

@@ -95,7 +95,8 @@ def test_record_files_that_cannot_be_opened(env):
         app = env.launch("--record", path)
         assert app.stderr() == "q72display: cannot record to %s: %s\n" % (path, reason)
         box = Dialog(app, "Error")
-        width = int(env.xdotool("getwindowgeometry", "--shell", box.xid).split("WIDTH=")[1].split()[0])
+        geometry = env.xdotool("getwindowgeometry", "--shell", box.xid)
+        width = int(geometry.split("WIDTH=")[1].split()[0])
         assert width <= 1024, ("the box fits on the screen", width)
         assert app.alive()
         assert app.close() == 0
