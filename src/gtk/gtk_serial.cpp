@@ -223,7 +223,7 @@ static int startReader(int fd, int wake) {
     GError *error = nullptr;
     reader = g_thread_try_new("q72-reader", readerMain, nullptr, &error);
     if (reader) return LINK_OK;
-    fail(LINK_THREAD_FAIL, error->message);
+    fail(LINK_THREAD_FAIL, "the reader could not be started");
     g_error_free(error);
     setPort(-1);
     close(wakeFd);
@@ -245,12 +245,13 @@ static int begin(const char *path) {
 
 int link_open(const char *path) {
     int wake = begin(path);
-    if (wake < 0) return LINK_THREAD_FAIL;
     int fd = -1;
-    int result = openPort(path, wake, &fd);
-    if (result == LINK_OK) return startReader(fd, wake);
-    close(wake);
-    reportFailure();
+    int result = wake < 0 ? LINK_THREAD_FAIL : openPort(path, wake, &fd);
+    if (result == LINK_OK)
+        result = startReader(fd, wake); // closes both when it fails
+    else if (wake >= 0)
+        close(wake);
+    if (result != LINK_OK) reportFailure();
     return result;
 }
 
