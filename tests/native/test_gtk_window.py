@@ -1,8 +1,9 @@
 """The main window: place, size, keep-above, and the start-up screen
 pixel-identical to q72render's at every scale and scheme, also where a widget
-unit is 3 device pixels; the window menu and its copy of the screen, which a
-clipboard manager keeps once the program has ended."""
+unit is 3 device pixels; X11 before Wayland; the window menu and its copy of
+the screen, which a clipboard manager keeps once the program has ended."""
 
+import socket
 import subprocess
 
 import lcd
@@ -28,6 +29,16 @@ def test_startup_screen_at_every_scale_and_scheme(env):
         assert app.client()[2:] == size, (scale, app.client())
         app.wait_image(lcd.client_image(*size, env.renderer.startup_png(scale, blk_on_grn),
                                         blk_on_grn))
+        assert app.close() == 0
+
+    # In a Wayland session the program takes X11 (XWayland), where keep-above
+    # and the place work: a compositor that never answers is not even asked.
+    with socket.socket(socket.AF_UNIX) as compositor:
+        compositor.bind(env.scratch("wayland-q72"))
+        compositor.listen(1)
+        app = env.launch(environment={"XDG_RUNTIME_DIR": env.root,
+                                      "WAYLAND_DISPLAY": "wayland-q72"})
+        assert app.client()[:2] == (50, 50) and app.keep_above()
         assert app.close() == 0
 
 
