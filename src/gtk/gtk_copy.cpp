@@ -50,6 +50,8 @@ void copy_screen(GtkWidget *widget) {
     if (gtk_clipboard_set_with_data(clipboard, targets, (guint)count, handOut, forget, nullptr)) {
         copiedImage = pixbuf;
         g_strlcpy(copiedText, text, sizeof copiedText);
+        // A clipboard manager takes the copy over when the program ends.
+        gtk_clipboard_set_can_store(clipboard, targets, count);
     } else {
         g_object_unref(pixbuf);
     }

@@ -7,6 +7,8 @@
 #include "app/startup_screen.h"
 #include "gtk/gtk_host.h"
 #include "gtk/gtk_icon.h"
+#include "gtk/gtk_message.h"
+#include "gtk/gtk_record.h"
 #include "gtk/gtk_serial.h"
 #include "gtk/gtk_settings.h"
 #include "gtk/gtk_window.h"
@@ -15,28 +17,27 @@
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 struct Options {
     char *port = nullptr;
     gboolean open = FALSE;
-    int scale = -1; // -1: not given
+    char *scale = nullptr; // a string, so that every number can be refused
     char *scheme = nullptr;
     char *record = nullptr;
 };
 
 static Options opt;
+static GtkWindow *mainWindow;
 
 static const GOptionEntry entries[] = {
     {"port", 0, 0, G_OPTION_ARG_FILENAME, &opt.port, "The modem's serial device, for this run",
      "PATH"},
     {"open", 0, 0, G_OPTION_ARG_NONE, &opt.open, "Open the link at start", nullptr},
-    {"scale", 0, 0, G_OPTION_ARG_INT, &opt.scale, "Display size 1 to 4, for this run", "N"},
+    {"scale", 0, 0, G_OPTION_ARG_STRING, &opt.scale, "Display size 1 to 4, for this run", "N"},
     {"scheme", 0, 0, G_OPTION_ARG_STRING, &opt.scheme,
      "Black on green or white on blue, for this run", "green|blue"},
     {"record", 0, 0, G_OPTION_ARG_FILENAME, &opt.record,
@@ -54,6 +55,11 @@ static const char description[] =
     std::exit(2);
 }
 
+// 1 to 4, or 0 for anything else.
+static int scaleFrom(const char *text) {
+    return std::strlen(text) == 1 && text[0] >= '1' && text[0] <= '4' ? text[0] - '0' : 0;
+}
+
 // Bad options or values: one line, exit status 2, before any window.
 static void parseOptions(int *argc, char ***argv) {
     GOptionContext *context = g_option_context_new(nullptr);
@@ -66,8 +72,8 @@ static void parseOptions(int *argc, char ***argv) {
     if (!g_option_context_parse(context, argc, argv, &error)) usageError(error->message);
     g_option_context_free(context);
     if (*argc > 1) usageError(g_strdup_printf("unexpected argument '%s'", (*argv)[1]));
-    if (opt.scale != -1 && (opt.scale < 1 || opt.scale > 4))
-        usageError(g_strdup_printf("--scale takes 1, 2, 3 or 4, not %d", opt.scale));
+    if (opt.scale && !scaleFrom(opt.scale))
+        usageError(g_strdup_printf("--scale takes 1, 2, 3 or 4, not '%s'", opt.scale));
     if (opt.scheme && scheme_from_name(opt.scheme) < 0)
         usageError(g_strdup_printf("--scheme takes green or blue, not '%s'", opt.scheme));
     if (opt.port && std::strlen(opt.port) >= sizeof gPortPath) usageError("--port: path too long");
@@ -77,51 +83,94 @@ static void parseOptions(int *argc, char ***argv) {
 // The options outrank the file for this run; "Done" saves what is in force.
 static void applyOptions() {
     if (opt.port) g_strlcpy(gPortPath, opt.port, sizeof gPortPath);
-    if (opt.scale != -1) q72cfg.scale = (uint8_t)opt.scale;
+    if (opt.scale) q72cfg.scale = (uint8_t)scaleFrom(opt.scale);
     if (opt.scheme) q72cfg.BlkOnGrn = scheme_from_name(opt.scheme);
 }
 
 // A file that cannot be opened is named on standard error and, with a
 // window, in a message box; the program runs on without recording.
-static void startRecording(GtkWindow *window) {
-    int fd = open(opt.record, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-        link_record_to(fd);
-        return;
-    }
-    const char *reason = std::strerror(errno);
+static void startRecording() {
+    const char *reason = record_start(opt.record);
+    if (!reason) return;
     std::fprintf(stderr, "q72display: cannot record to %s: %s\n", opt.record, reason);
-    if (!window) return;
-    GtkWidget *box =
-        gtk_message_dialog_new(window, GTK_DIALOG_DESTROY_WITH_PARENT, GTK_MESSAGE_ERROR,
-                               GTK_BUTTONS_OK, "Cannot record to %s", opt.record);
-    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(box), "%s", reason);
-    gtk_window_set_title(GTK_WINDOW(box), "Error");
-    g_signal_connect(box, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
-    gtk_widget_show(box);
+    if (!mainWindow) return;
+    char *title = g_strdup_printf("Cannot record to %s", opt.record);
+    error_box_show(mainWindow, title, reason);
+    g_free(title);
 }
 
-// Ends the program from any dialog's loop, as the close box would.
+// Standard error has the line already.
+static void onRecordingStopped(const char *path, const char *reason) {
+    char *title = g_strdup_printf("Recording to %s stopped", path);
+    error_box_show(mainWindow, title, reason);
+    g_free(title);
+}
+
+// A link that has closed by itself gave up on no port or a path that is no
+// serial device: the box says so, and the caption is no longer "link lost".
+static void onLinkChange() {
+    window_show_link_state();
+    LinkFailure failure = link_last_failure();
+    if (!failure.reason) return;
+    char *title = g_strdup_printf("Cannot open %s", failure.path[0] ? failure.path : "the link");
+    char *text = g_strdup_printf("%s: %s. The link is closed; a right click opens the setup "
+                                 "dialog, where the port is chosen.",
+                                 link_failure_text(failure.result), failure.reason);
+    error_box_show(mainWindow, title, text);
+    g_free(text);
+    g_free(title);
+}
+
+// Ends the program as its close box would, also while a dialog runs a loop of
+// its own: each dialog is answered first, so that the main loop can return.
 static gboolean onStopSignal(gpointer) {
-    link_close();
-    std::exit(0);
+    GList *windows = gtk_window_list_toplevels();
+    g_list_foreach(windows, (GFunc)(void (*)(void))g_object_ref, nullptr);
+    for (GList *w = windows; w; w = w->next)
+        if (GTK_IS_DIALOG(w->data)) gtk_dialog_response(GTK_DIALOG(w->data), GTK_RESPONSE_NONE);
+    g_list_free_full(windows, g_object_unref);
+    gtk_main_quit();
+    return G_SOURCE_CONTINUE;
+}
+
+static GMainLoop *headlessLoop;
+static int headlessStatus;
+
+static gboolean onHeadlessStop(gpointer) {
+    g_main_loop_quit(headlessLoop);
+    return G_SOURCE_CONTINUE;
+}
+
+// With nobody to choose another port, a path that is no serial device ends
+// the program; the link has said why on standard error.
+static void onHeadlessLinkChange() {
+    if (!link_last_failure().reason) return;
+    headlessStatus = 1;
+    g_main_loop_quit(headlessLoop);
 }
 
 // No window and no display: the link, always open, and the browser panel.
 static int runHeadless() {
     if (!gPortPath[0]) usageError("--headless needs --port PATH, or port= in the settings file");
+    headlessLoop = g_main_loop_new(nullptr, FALSE);
     connect_interpreter();
     draw_startup_screen();
     if (!web_start()) return 1;
-    if (opt.record) startRecording(nullptr);
+    if (opt.record) startRecording();
+    link_on_change(onHeadlessLinkChange);
     link_open_retrying(gPortPath);
-    g_unix_signal_add(SIGINT, onStopSignal, nullptr);
-    g_unix_signal_add(SIGTERM, onStopSignal, nullptr);
-    g_main_loop_run(g_main_loop_new(nullptr, FALSE));
-    return 0;
+    g_unix_signal_add(SIGINT, onHeadlessStop, nullptr);
+    g_unix_signal_add(SIGTERM, onHeadlessStop, nullptr);
+    g_main_loop_run(headlessLoop);
+    link_close();
+    return headlessStatus;
 }
 
 int main(int argc, char **argv) {
+    // Keep-above and the window's place work under X11 only (XWayland too).
+    gdk_set_allowed_backends("x11,*");
+    // A record FIFO whose reader has gone fails a write instead of ending us.
+    std::signal(SIGPIPE, SIG_IGN);
     parseOptions(&argc, &argv);
     settings_load();
     applyOptions();
@@ -134,16 +183,18 @@ int main(int argc, char **argv) {
     connect_interpreter();
     icon_set_default();
     if (!web_start()) return 1;
-    GtkWindow *window = window_create();
-    link_on_change(window_show_link_state);
-    gtk_widget_show_all(GTK_WIDGET(window));
-    gtk_window_present(window); // takes the focus, even with no window manager
-    if (opt.record) startRecording(window);
+    mainWindow = window_create();
+    link_on_change(onLinkChange);
+    record_on_stop(onRecordingStopped);
+    gtk_widget_show_all(GTK_WIDGET(mainWindow));
+    gtk_window_present(mainWindow); // takes the focus, even with no window manager
+    if (opt.record) startRecording();
     if (opt.open) {
         link_open_retrying(gPortPath);
         window_show_link_state();
     }
-    // Ctrl+C and a plain kill end the program as its close box does.
+    // Ctrl+C and a plain kill end the program as its close box does; what
+    // "Copy Screen" put on the clipboard is handed to a clipboard manager then.
     g_unix_signal_add(SIGINT, onStopSignal, nullptr);
     g_unix_signal_add(SIGTERM, onStopSignal, nullptr);
     gtk_main();

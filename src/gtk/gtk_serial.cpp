@@ -1,4 +1,5 @@
 #include "gtk/gtk_serial.h"
+#include "gtk/gtk_record.h"
 #include "link/rx_stream.h"
 
 #include <glib.h>
@@ -6,12 +7,14 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -22,15 +25,24 @@ enum {
     PATH_MAX_BYTES = 4096,
 };
 
+// Reasons of our own; the others are g_strerror's texts. The first two will
+// not go away by trying again.
+static const char NO_PORT[] = "no port chosen";
+static const char NOT_SERIAL[] = "not a serial device";
+static const char IN_USE[] = "in use by another program";
+
 static char linkPath[PATH_MAX_BYTES];
 static std::mutex portMutex; // the reader replaces portFd while a key may be written
 static int portFd = -1;
+static bool txStalled;  // a key timed out: keys are dropped until the device takes one
 static int wakeFd = -1; // an eventfd: written once to end the reader's waits
 static std::atomic<bool> stopping;
 static GThread *reader;
 static std::atomic<LinkState> state{LINK_CLOSED};
 static void (*notifyChange)();
-static int recordFd = -1;
+// Written before the state changes to closed, read only while it is closed.
+static LinkFailure failure;
+static const char *reported; // the reason last printed while this link opens
 
 static int64_t nowMs() {
     return g_get_monotonic_time() / 1000;
@@ -48,16 +60,32 @@ static bool woken(int wake, int ms) {
     }
 }
 
+static int fail(int result, const char *reason) {
+    failure = {result, linkPath, reason};
+    return result;
+}
+
 // A pty has no modem lines and answers ENOTTY; that is fine.
 static void clearModemLines(int fd) {
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(fd, TIOCMBIC, &lines);
 }
 
+// Only a terminal is a serial device. A port that another program holds is
+// left as it is: flock keeps out other programs that lock it too, root ones
+// included, and TIOCEXCL then keeps out every other program but root's.
+static int claim(int fd) {
+    if (!isatty(fd)) return fail(LINK_OPEN_FAIL, errno == ENOTTY ? NOT_SERIAL : g_strerror(errno));
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return fail(LINK_OPEN_FAIL, errno == EWOULDBLOCK ? IN_USE : g_strerror(errno));
+    if (ioctl(fd, TIOCEXCL) != 0) return fail(LINK_OPEN_FAIL, g_strerror(errno));
+    return LINK_OK;
+}
+
 static int configure(int fd, int wake) {
     clearModemLines(fd);
     termios tio;
-    if (tcgetattr(fd, &tio) != 0) return LINK_GET_STATE_FAIL;
+    if (tcgetattr(fd, &tio) != 0) return fail(LINK_GET_STATE_FAIL, g_strerror(errno));
     cfmakeraw(&tio);
     cfsetispeed(&tio, B19200);
     cfsetospeed(&tio, B19200);
@@ -66,26 +94,57 @@ static int configure(int fd, int wake) {
     tio.c_iflag &= ~(IXON | IXOFF | IXANY);
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
-    if (tcsetattr(fd, TCSANOW, &tio) != 0) return LINK_SET_STATE_FAIL;
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) return fail(LINK_SET_STATE_FAIL, g_strerror(errno));
     // A line that was at speed 0 raises DTR and RTS when it gets a speed.
     clearModemLines(fd);
     // Woken while settling, the link is being closed: the caller gives up anyway.
-    if (woken(wake, SETTLE_MS) || tcflush(fd, TCIFLUSH) != 0) return LINK_PURGE_FAIL;
+    if (woken(wake, SETTLE_MS)) return fail(LINK_PURGE_FAIL, "closed while settling");
+    if (tcflush(fd, TCIFLUSH) != 0) return fail(LINK_PURGE_FAIL, g_strerror(errno));
     return LINK_OK;
 }
 
+// A path that exists but is no character device (a folder, a plain file, a
+// FIFO) is not opened at all.
 static int openPort(const char *path, int wake, int *out) {
+    if (!path[0]) return fail(LINK_OPEN_FAIL, NO_PORT);
+    struct stat info;
+    if (stat(path, &info) == 0 && !S_ISCHR(info.st_mode)) return fail(LINK_OPEN_FAIL, NOT_SERIAL);
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return LINK_OPEN_FAIL;
-    // Nobody else may open it while it is ours (root still can).
-    ioctl(fd, TIOCEXCL);
-    int result = configure(fd, wake);
+    if (fd < 0) return fail(LINK_OPEN_FAIL, g_strerror(errno));
+    int result = claim(fd);
+    if (result == LINK_OK) result = configure(fd, wake);
     if (result != LINK_OK) {
         close(fd);
         return result;
     }
+    failure = {};
     *out = fd;
     return LINK_OK;
+}
+
+static bool isPermanent(const char *reason) {
+    return reason == NO_PORT || reason == NOT_SERIAL;
+}
+
+// One line on standard error for each distinct reason while the link is being
+// opened, so that retries that fail alike say it once. Permission denied on a
+// device that its group may use names the group (dialout, as a rule).
+static void reportFailure() {
+    if (failure.reason == reported) return;
+    reported = failure.reason;
+    char group[64] = "";
+    struct stat info;
+    // g_strerror gives the same string for the same code every time.
+    if (failure.reason == g_strerror(EACCES) && stat(linkPath, &info) == 0 &&
+        (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) {
+        char buf[1024];
+        struct group entry, *found = nullptr;
+        if (getgrgid_r(info.st_gid, &entry, buf, sizeof buf, &found) == 0 && found)
+            g_snprintf(group, sizeof group, " (members of the group %s may open it)",
+                       found->gr_name);
+    }
+    std::fprintf(stderr, "q72display: cannot open %s: %s%s\n", linkPath[0] ? linkPath : "the link",
+                 failure.reason, group);
 }
 
 static gboolean notifyMain(gpointer) {
@@ -101,21 +160,26 @@ static void setPort(int fd) {
     std::lock_guard<std::mutex> hold(portMutex);
     if (portFd >= 0) close(portFd);
     portFd = fd;
+    txStalled = false;
 }
 
-static void record(const uint8_t *bytes, size_t count) {
-    while (recordFd >= 0 && count > 0) {
-        ssize_t written = write(recordFd, bytes, count);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            std::fprintf(stderr, "q72display: recording stopped: %s\n", std::strerror(errno));
-            close(recordFd);
-            recordFd = -1;
-            return;
-        }
-        bytes += written;
-        count -= (size_t)written;
+// Opens the device again for a link whose device has gone or was not there
+// at start. No port, or a path that is no serial device, will not do better
+// later: the link closes by itself, with the reason left for the user.
+// Returns false then, or when the link is being closed.
+static bool reopen() {
+    int fd = -1;
+    if (openPort(linkPath, wakeFd, &fd) == LINK_OK) {
+        reported = nullptr;
+        setPort(fd);
+        setState(LINK_OPEN);
+        return true;
     }
+    if (stopping) return false;
+    reportFailure();
+    bool permanent = isPermanent(failure.reason);
+    setState(permanent ? LINK_CLOSED : LINK_LOST);
+    return !permanent;
 }
 
 // Reads what is waiting, in one call, and hands it to the interpreter. A device
@@ -129,13 +193,7 @@ static gpointer readerMain(gpointer) {
         if (portFd < 0) {
             if (!retryAtOnce && woken(wakeFd, RETRY_MS)) break;
             retryAtOnce = false;
-            int fd = -1;
-            if (openPort(linkPath, wakeFd, &fd) == LINK_OK) {
-                setPort(fd);
-                setState(LINK_OPEN);
-            } else {
-                setState(LINK_LOST);
-            }
+            if (!reopen()) break;
             continue;
         }
         pollfd p[2] = {{portFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
@@ -145,7 +203,7 @@ static gpointer readerMain(gpointer) {
         // A poll that fails otherwise counts as a read that fails.
         ssize_t got = ready > 0 ? read(portFd, buf, sizeof buf) : -1;
         if (got > 0) {
-            record(buf, (size_t)got);
+            record_bytes(buf, (size_t)got);
             rx_feed(buf, (size_t)got);
             continue;
         }
@@ -157,8 +215,7 @@ static gpointer readerMain(gpointer) {
     return nullptr;
 }
 
-static int startReader(const char *path, int fd, int wake) {
-    g_strlcpy(linkPath, path, sizeof linkPath);
+static int startReader(int fd, int wake) {
     portFd = fd;
     wakeFd = wake;
     stopping = false;
@@ -166,6 +223,7 @@ static int startReader(const char *path, int fd, int wake) {
     GError *error = nullptr;
     reader = g_thread_try_new("q72-reader", readerMain, nullptr, &error);
     if (reader) return LINK_OK;
+    fail(LINK_THREAD_FAIL, "the reader could not be started");
     g_error_free(error);
     setPort(-1);
     close(wakeFd);
@@ -174,25 +232,36 @@ static int startReader(const char *path, int fd, int wake) {
     return LINK_THREAD_FAIL;
 }
 
-int link_open(const char *path) {
+// Returns the new wake event, or -1. A reader that has given up by itself is
+// joined first.
+static int begin(const char *path) {
+    link_close();
+    g_strlcpy(linkPath, path, sizeof linkPath);
+    reported = nullptr;
     int wake = eventfd(0, EFD_CLOEXEC);
-    if (wake < 0) return LINK_THREAD_FAIL;
+    if (wake < 0) fail(LINK_THREAD_FAIL, g_strerror(errno));
+    return wake;
+}
+
+int link_open(const char *path) {
+    int wake = begin(path);
     int fd = -1;
-    int result = openPort(path, wake, &fd);
-    if (result != LINK_OK) {
+    int result = wake < 0 ? LINK_THREAD_FAIL : openPort(path, wake, &fd);
+    if (result == LINK_OK)
+        result = startReader(fd, wake); // closes both when it fails
+    else if (wake >= 0)
         close(wake);
-        return result;
-    }
-    return startReader(path, fd, wake);
+    if (result != LINK_OK) reportFailure();
+    return result;
 }
 
 int link_open_retrying(const char *path) {
-    int wake = eventfd(0, EFD_CLOEXEC);
-    if (wake < 0) return LINK_THREAD_FAIL;
-    return startReader(path, -1, wake);
+    int wake = begin(path);
+    return wake < 0 ? LINK_THREAD_FAIL : startReader(-1, wake);
 }
 
 void link_close() {
+    failure = {};
     if (!reader) return;
     stopping = true;
     uint64_t one = 1;
@@ -210,22 +279,32 @@ LinkState link_state() {
     return state;
 }
 
+LinkFailure link_last_failure() {
+    return state == LINK_CLOSED ? failure : LinkFailure{};
+}
+
 void link_on_change(void (*notify)()) {
     notifyChange = notify;
 }
 
+// Once a key has timed out, the next ones are tried without waiting, so keys
+// against a stalled modem cost nothing until it takes a byte again.
 void link_send(uint8_t code) {
     std::lock_guard<std::mutex> hold(portMutex);
-    for (int64_t deadline = nowMs() + WRITE_LIMIT_MS; portFd >= 0;) {
+    if (portFd < 0) return;
+    for (int64_t deadline = nowMs() + (txStalled ? 0 : WRITE_LIMIT_MS);;) {
         ssize_t written = write(portFd, &code, 1);
-        if (written == 1 || (written < 0 && errno != EAGAIN && errno != EINTR)) return;
+        if (written == 1) {
+            txStalled = false;
+            return;
+        }
+        if (written < 0 && errno != EAGAIN && errno != EINTR) return;
         int64_t left = deadline - nowMs();
-        if (left <= 0) return;
+        if (left <= 0) {
+            txStalled = true;
+            return;
+        }
         pollfd p = {portFd, POLLOUT, 0};
         poll(&p, 1, (int)left);
     }
-}
-
-void link_record_to(int fd) {
-    recordFd = fd;
 }

@@ -1,6 +1,7 @@
 #include "gtk/gtk_setup.h"
 #include "app/config.h"
 #include "app/texts.h"
+#include "gtk/gtk_message.h"
 #include "gtk/gtk_ports.h"
 #include "gtk/gtk_serial.h"
 #include "gtk/gtk_settings.h"
@@ -27,10 +28,16 @@ static void showLinkButton(LinkState state) {
     gtk_button_set_label(GTK_BUTTON(linkButton), label);
 }
 
+// A link that failed to open, or gave up, shows why: "Com Open Fail: Permission denied".
 void setup_show_link_state() {
     if (!dialog) return;
     LinkState state = link_state();
-    gtk_label_set_text(GTK_LABEL(linkStatus), link_state_text(state));
+    LinkFailure failure = link_last_failure();
+    char *text = failure.reason
+                     ? g_strdup_printf("%s: %s", link_failure_text(failure.result), failure.reason)
+                     : g_strdup(link_state_text(state));
+    gtk_label_set_text(GTK_LABEL(linkStatus), text);
+    g_free(text);
     showLinkButton(state);
 }
 
@@ -42,15 +49,10 @@ static void showPort() {
 }
 
 static void onLink(GtkButton *, gpointer) {
-    if (link_state() != LINK_CLOSED) {
+    if (link_state() != LINK_CLOSED)
         link_close();
-    } else {
-        int result = link_open(gPortPath);
-        if (result != LINK_OK) {
-            gtk_label_set_text(GTK_LABEL(linkStatus), link_failure_text(result));
-            return;
-        }
-    }
+    else
+        link_open(gPortPath);
     window_show_link_state();
 }
 
@@ -108,10 +110,7 @@ static void onCancel(GtkButton *, gpointer) {
 
 static void reportSaveFailure(GtkWindow *owner, const GError *error) {
     std::fprintf(stderr, "q72display: Save State Failed. %s\n", error->message);
-    GtkWidget *box = gtk_message_dialog_new(owner, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
-                                            GTK_BUTTONS_OK, "Save State Failed.");
-    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(box), "%s", error->message);
-    gtk_window_set_title(GTK_WINDOW(box), "Error");
+    GtkWidget *box = error_box_new(owner, "Save State Failed.", error->message);
     gtk_dialog_run(GTK_DIALOG(box));
     gtk_widget_destroy(box);
 }
@@ -162,6 +161,9 @@ static void build(GtkWindow *owner) {
     GtkWidget *sizeLabel = gtk_label_new_with_mnemonic("Display Si_ze");
     gtk_label_set_mnemonic_widget(GTK_LABEL(sizeLabel), sizeList);
     linkStatus = gtk_label_new("");
+    gtk_label_set_line_wrap(GTK_LABEL(linkStatus), TRUE);
+    gtk_label_set_line_wrap_mode(GTK_LABEL(linkStatus), PANGO_WRAP_WORD_CHAR);
+    gtk_label_set_max_width_chars(GTK_LABEL(linkStatus), 28);
     portText = gtk_label_new("");
     gtk_label_set_ellipsize(GTK_LABEL(portText), PANGO_ELLIPSIZE_MIDDLE);
     gtk_label_set_max_width_chars(GTK_LABEL(portText), 28);

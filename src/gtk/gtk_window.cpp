@@ -26,6 +26,8 @@ static uint32_t pixels[LCD_HEIGHT * 4][LCD_WIDTH * 4];
 static cairo_surface_t *picture;
 
 // The bitmap at the scale, in device pixels: no smoothing, no HiDPI stretch.
+// Device pixels beyond it (the area is rounded up to whole widget units)
+// take the background colour.
 static gboolean onDraw(GtkWidget *widget, cairo_t *cr, gpointer) {
     LcdImage image;
     map_snapshot_for_paint(image);
@@ -40,6 +42,8 @@ static gboolean onDraw(GtkWidget *widget, cairo_t *cr, gpointer) {
             pixels[y][x] = (uint32_t)rgb[3 * x] << 16 | rgb[3 * x + 1] << 8 | rgb[3 * x + 2];
     }
     cairo_surface_mark_dirty(picture);
+    cairo_set_source_rgb(cr, scheme.off.r / 255.0, scheme.off.g / 255.0, scheme.off.b / 255.0);
+    cairo_paint(cr);
     int factor = gtk_widget_get_scale_factor(widget);
     cairo_surface_set_device_scale(picture, factor, factor);
     cairo_set_source_surface(cr, picture, 0, 0);
@@ -100,11 +104,13 @@ static GtkWidget *buildMenu() {
     return menu;
 }
 
-// The client area is the bitmap, in device pixels.
+// The client area is the bitmap, in device pixels, rounded up to whole widget
+// units when a unit is more than one device pixel (GDK_SCALE).
 static void applySize() {
     Size size = bitmap_size(q72cfg.scale);
     int factor = gtk_widget_get_scale_factor(lcdArea);
-    gtk_widget_set_size_request(lcdArea, size.width / factor, size.height / factor);
+    gtk_widget_set_size_request(lcdArea, (size.width + factor - 1) / factor,
+                                (size.height + factor - 1) / factor);
 }
 
 static void onScaleFactor(GObject *, GParamSpec *, gpointer) {

@@ -4,16 +4,18 @@ Reuses the Windows end-to-end harness (tests/e2e) wherever the two agree: its
 Xvfb, its socat cable, its App methods that wait for pictures, and q72render's
 pictures. One Env per run owns a private Xvfb; each test launches
 build/q72display with a settings folder of its own (XDG_CONFIG_HOME). The
-dialogs are worked with their Alt+letter keys, as a keyboard user would. A
-test that reads the program as a screen reader does starts a private AT-SPI
-bus (AtSpi).
+dialogs are worked with their Alt+letter keys, as a keyboard user would, and
+their texts are read through AT-SPI on an accessibility bus of the run's own
+(Env.a11y_bus), as a screen reader reads the LCD (AtSpi).
 """
 
 import json
 import os
+import pwd
 import re
 import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -37,6 +39,8 @@ A11Y_BUS_CONFIG = "/usr/share/defaults/at-spi2/accessibility.conf"
 REGISTRYD = "/usr/libexec/at-spi2-registryd"
 # The setup dialog's keys.
 SIZE_LIST, SET_PORT, LINK, DONE, CANCEL = "alt+z", "alt+s", "alt+i", "alt+d", "alt+c"
+# pyatspi and gi load only in Debian's own Python.
+SYSTEM_PYTHON = "/usr/bin/python3"
 
 
 def scheme_name(blk_on_grn):
@@ -65,19 +69,24 @@ class PtyPair(harness.SerialPair):
 
     def close(self):
         if self.process.poll() is None:
+            self.process.send_signal(signal.SIGCONT)  # a stopped socat ends only once resumed
             self.process.terminate()
             self.process.wait()
 
 
 class App(harness.App):
-    """One run of the native program, with its own settings folder."""
+    """One run of the native program, with its own settings folder, with more
+    `environment` variables if given, readable through AT-SPI if `a11y`, and
+    run as the user `user` (with no other groups) if given."""
 
-    def __init__(self, env, args, config_home, environ=None):
+    def __init__(self, env, args, config_home, environment=None, a11y=False, user=None):
         super().__init__(env, config_home, env.program)
         self.args = list(args)
         self.config_home = config_home
-        self.environ = environ or env.x_env
         self.stderr_path = os.path.join(config_home, "stderr.txt")
+        self.environment = dict(environment or {})
+        self.a11y = a11y
+        self.user = user
 
     @property
     def settings_path(self):
@@ -91,11 +100,19 @@ class App(harness.App):
             return None
 
     def start(self):
-        environment = dict(self.environ, XDG_CONFIG_HOME=self.config_home)
+        environment = dict(self.env.x_env, XDG_CONFIG_HOME=self.config_home, **self.environment)
+        if self.a11y:
+            environment["AT_SPI_BUS_ADDRESS"] = self.env.a11y_bus()
+        as_user = {}
+        if self.user:
+            account = pwd.getpwnam(self.user)
+            as_user = dict(user=account.pw_uid, group=account.pw_gid, extra_groups=[])
+            self.exe = self.env.program_for(self.user)
+            os.chown(self.config_home, account.pw_uid, account.pw_gid)
         with open(self.stderr_path, "wb") as err:
             self.process = subprocess.Popen([self.exe] + self.args, env=environment,
                                             stdin=subprocess.DEVNULL, stdout=self.env.log,
-                                            stderr=err)
+                                            stderr=err, **as_user)
         self.env.apps.append(self)
         return self
 
@@ -122,6 +139,21 @@ class App(harness.App):
 
     def title(self):
         return self.env.xdotool("getwindowname", self.xid)
+
+    def labels(self, title):
+        """The texts of the labels in this program's window `title`, read
+        through AT-SPI (the program started with a11y)."""
+        result = subprocess.run(
+            [SYSTEM_PYTHON, os.path.join(HERE, "atspi_labels.py"), str(self.process.pid), title],
+            env=dict(self.env.x_env, AT_SPI_BUS_ADDRESS=self.env.a11y_bus()),
+            capture_output=True, text=True, timeout=30)
+        if result.returncode != 0:
+            raise HarnessError("atspi_labels.py: " + result.stderr.strip())
+        return result.stdout.splitlines()
+
+    def wait_label(self, title, text, timeout=5):
+        wait_until(lambda: text in self.labels(title), timeout,
+                   "%r in %s (it has %s)" % (text, title, self.labels(title)))
 
     def wait_title(self, title, timeout):
         wait_until(lambda: self.title() == title, timeout, "the caption %r" % title)
@@ -205,11 +237,9 @@ def read_line(process, name, timeout=30):
 
 
 class AtSpi:
-    """A private accessibility bus, as a desktop session has one: dbus-daemon
-    with at-spi2's configuration and the registry, started with
-    AT_SPI_BUS_ADDRESS so that nothing else is asked where the bus is, and
-    atspi_probe.py listening on it. Programs started with `environ` are on
-    it. Its processes end with the test."""
+    """A screen reader's view of the program: atspi_probe.py listening on the
+    run's accessibility bus (Env.a11y_bus). Programs launched with a11y=True
+    are on it. The probe ends with the test."""
 
     def __init__(self, env):
         found = subprocess.run([SYSTEM_PYTHON, "-c", "import importlib.util, sys; "
@@ -217,18 +247,12 @@ class AtSpi:
         if found.returncode != 0:
             raise unittest.SkipTest("pyatspi is not installed for %s (Debian package "
                                     "python3-pyatspi)" % SYSTEM_PYTHON)
-        socket = os.path.join(env.new_folder("a11y"), "bus")
-        address = "unix:path=" + socket
-        self.environ = dict(env.x_env, AT_SPI_BUS_ADDRESS=address)
-        self.environ.pop("DBUS_SESSION_BUS_ADDRESS", None)
-        env.spawn_native(["dbus-daemon", "--config-file=" + A11Y_BUS_CONFIG, "--nofork",
-                          "--address=" + address], self.environ)
-        wait_until(lambda: os.path.exists(socket), 10, "the accessibility bus")
-        registry = env.spawn_native([REGISTRYD], self.environ, stdout=subprocess.PIPE)
-        read_line(registry, "at-spi2-registryd")  # it names itself once it owns its name
-        self.probe = env.spawn_native(
-            [SYSTEM_PYTHON, os.path.join(HERE, "atspi_probe.py")], self.environ,
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        environ = dict(env.x_env, AT_SPI_BUS_ADDRESS=env.a11y_bus())
+        environ.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        self.probe = subprocess.Popen([SYSTEM_PYTHON, os.path.join(HERE, "atspi_probe.py")],
+                                      env=environ, stdin=subprocess.PIPE,
+                                      stdout=subprocess.PIPE, stderr=env.log)
+        env.processes.append(self.probe)
         self._reply()
 
     def _reply(self):
@@ -273,6 +297,9 @@ class Env(harness.Env):
         self.apps, self.processes, self.serial_pairs, self.watches = [], [], [], []
         self.folder_count = 0
         self.xvfb = self.keyboard = None
+        self.services = []  # the accessibility bus and registry, for the whole run
+        self.a11y_address = None
+        self.user_programs = {}
         try:
             self.xvfb = harness.Xvfb(self.log)
             self.display = self.xvfb.display
@@ -294,6 +321,9 @@ class Env(harness.Env):
 
     def close(self):
         self.end_test()
+        for process in self.services:
+            process.terminate()
+            process.wait()
         if self.keyboard:
             self.keyboard.close()
         if self.xvfb:
@@ -302,32 +332,63 @@ class Env(harness.Env):
         if not self.keep:
             shutil.rmtree(self.root, ignore_errors=True)
 
+    def a11y_bus(self):
+        """The address of the run's accessibility bus, with its registry;
+        started on first use."""
+        if self.a11y_address:
+            return self.a11y_address
+        socket = self.scratch("a11y-bus")
+        address = "unix:path=" + socket
+        bus_env = dict(self.x_env, AT_SPI_BUS_ADDRESS=address)
+        bus_env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        def start(argv):
+            self.services.append(subprocess.Popen(argv, env=bus_env, stdin=subprocess.DEVNULL,
+                                                  stdout=self.log, stderr=self.log))
+        start(["dbus-daemon", "--nofork", "--address=" + address,
+               "--config-file=" + A11Y_BUS_CONFIG])
+        wait_until(lambda: os.path.exists(socket), 10, "the accessibility bus")
+        start([REGISTRYD])
+        self.a11y_address = address
+        return address
+
+    def program_for(self, user):
+        """A copy of the program that `user` may run (the build folder need
+        not be open to it)."""
+        if user not in self.user_programs:
+            os.chmod(self.root, 0o711)  # its folders may be passed through, not listed
+            folder = self.new_folder(user)
+            copy = os.path.join(folder, "q72display")
+            shutil.copy(self.program, copy)
+            self.user_programs[user] = copy
+        return self.user_programs[user]
+
+    def clipboard_manager(self):
+        """Starts a clipboard manager (clipboard_manager.py) for the test."""
+        process = subprocess.Popen([SYSTEM_PYTHON, os.path.join(HERE, "clipboard_manager.py")],
+                                   env=self.x_env, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=self.log)
+        self.processes.append(process)
+        if process.stdout.readline().strip() != b"ready":
+            raise HarnessError("the clipboard manager did not start")
+        return process
+
     def serial(self, number):
         pair = PtyPair(self, number)
         self.serial_pairs.append(pair)
         return pair
 
-    def spawn_native(self, argv, environ, **pipes):
-        """Starts a helper process; it is killed at the end of the test."""
-        options = dict(stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log)
-        options.update(pipes)
-        process = subprocess.Popen(argv, env=environ, **options)
-        self.processes.append(process)
-        return process
-
-    def app(self, *args, settings=None, environ=None):
+    def app(self, *args, settings=None, **options):
         """The program with these arguments and a settings file holding
-        `settings` (text) if given, started with `environ` (the display's
-        by default); not started."""
-        app = App(self, args, self.new_folder("config"), environ)
+        `settings` (text) if given; not started. `options` as for App."""
+        app = App(self, args, self.new_folder("config"), **options)
         if settings is not None:
             os.makedirs(os.path.dirname(app.settings_path))
             with open(app.settings_path, "w") as f:
                 f.write(settings)
         return app
 
-    def launch(self, *args, settings=None, environ=None):
-        return self.app(*args, settings=settings, environ=environ).start().wait_window()
+    def launch(self, *args, settings=None, **options):
+        return self.app(*args, settings=settings, **options).start().wait_window()
 
     def run(self, *args):
         """Runs the program to its end; (exit status, standard error)."""

@@ -81,7 +81,7 @@ def replay(text, events):
 def test_a_screen_reader_reads_the_lcd_and_hears_what_the_modem_writes(env):
     bus = AtSpi(env)
     pair = env.serial(1)
-    app = env.launch("--port", pair.device, environ=bus.environ)
+    app = env.launch("--port", pair.device, a11y=True)
     assert bus.find(app) == {"name": "Q72 LCD", "role": "terminal"}
     wait_until(lambda: bus.read()["focused"], 5, "the LCD to have the keyboard focus")
     setup = app.open_setup()

@@ -1,13 +1,19 @@
 """The link: line settings, recorded sessions through a socat pty pair shown
-pixel-identical to q72render's (start-up screen first), --record, closing and
-reopening while the modem streams, and the cable pulled and replugged, also
-with the device missing at start."""
+pixel-identical to q72render's (start-up screen first), --record, keys
+against a modem that stops taking bytes, closing and reopening while the
+modem streams, and the cable pulled and replugged, also with the device
+missing at start; a record FIFO that stalls or loses its reader, a port held
+by another program, and paths that cannot be opened or are no serial device."""
 
+import fcntl
+import grp
 import os
 import time
 
-from gtk_harness import CANCEL, LINK, LOST_TITLE, TITLE
+from gtk_harness import (CANCEL, LINK, LOST_TITLE, PORT_TITLE, SET_PORT, SETUP_TITLE, TITLE,
+                         Dialog)
 from harness import cpu_seconds, wait_until
+from keys import start_modem
 from test_link import DATA, FINAL_SCREEN, play
 
 
@@ -25,6 +31,18 @@ def readers(app):
         except OSError:
             pass  # ended meanwhile
     return count
+
+
+def describe(pids):
+    """Each process's command line, for a failure message."""
+    lines = []
+    for pid in pids:
+        try:
+            with open("/proc/%d/cmdline" % pid, "rb") as f:
+                lines.append("%d: %s" % (pid, f.read().replace(b"\0", b" ").decode()))
+        except OSError:
+            lines.append("%d: ended" % pid)
+    return lines
 
 
 def wait_held(pair, held, what):
@@ -54,6 +72,43 @@ def test_line_settings_recorded_sessions_and_the_record_file(env):
     with open(record, "rb") as f:
         assert f.read() == sent, "the record holds every byte received, in order"
     assert readers(app) == 1
+
+    # The modem stops taking bytes and the program's pty fills up: the first
+    # key waits for it (half a second at most), the next are dropped at once
+    # until it takes bytes again; old behaviour: half a second each.
+    log = start_modem(env, pair)
+    pair.stop_reading()
+    filled = 0
+    fd = os.open(pair.device, os.O_WRONLY | os.O_NONBLOCK | os.O_NOCTTY)
+    try:
+        # The kernel moves bytes on between its buffers a little later: full
+        # is when a pause has made no room.
+        for _ in range(100):
+            before = filled
+            try:
+                while True:
+                    filled += os.write(fd, b"U" * 256)
+            except BlockingIOError:
+                pass
+            if filled == before:
+                break
+            time.sleep(0.2)
+    finally:
+        os.close(fd)
+    app.focus()
+    typed = time.monotonic()
+    env.xdotool("key", *["a"] * 20)
+    setup = app.open_setup()
+    held = time.monotonic() - typed
+    setup.press(CANCEL)
+    setup.wait_closed()
+    print("20 keys against a stalled modem held the window %.2f s" % held)
+    assert held < 5, ("keys after the first time-out are dropped at once", held)
+    pair.resume_reading()
+    wait_until(lambda: len(log.codes()) >= filled, 10, "the pty to drain")
+    app.focus()
+    env.xdotool("key", "z")
+    wait_until(lambda: log.codes()[-1:] == b"Z", 5, "a key once the modem reads again")
     assert app.close() == 0
 
 
@@ -87,6 +142,9 @@ def test_cable_pulled_and_replugged_and_a_device_missing_at_start(env):
     app = env.launch("--port", pair.device, "--open")
     app.wait_title(LOST_TITLE, 2)
     assert app.windows() == [app.xid], "no message box"
+    time.sleep(2.5)  # tried again twice or more
+    assert app.stderr() == ("q72display: cannot open %s: No such file or directory\n"
+                            % pair.device), "each reason once"
     pair.replug()
     app.wait_title(TITLE, 3)
     startup = app.capture()
@@ -124,5 +182,132 @@ def test_cable_pulled_and_replugged_and_a_device_missing_at_start(env):
     assert readers(app) == 0
     pair.replug()
     time.sleep(1.5)
-    assert not pair.holders(), "not reopened after Close I/F"
+    assert not pair.holders(), ("not reopened after Close I/F", describe(pair.holders()))
+    assert app.close() == 0
+
+
+def test_a_record_fifo_that_stalls_or_loses_its_reader_stops_the_recording(env):
+    """Recording never holds up the reader: the display, "Close I/F" and the
+    end go on, with one line and one box saying why the recording stopped."""
+    fifo = env.scratch("record.fifo")
+    os.mkfifo(fifo)
+    pair = env.serial(5)
+    stalled = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)  # never read until the end
+    try:
+        fcntl.fcntl(stalled, fcntl.F_SETPIPE_SZ, 4096)  # the smallest pipe, filled soon
+        app = env.launch("--port", pair.device, "--open", "--record", fifo)
+        wait_held(pair, True, "the port to open")
+        time.sleep(0.6)  # the port settles
+        sent = play(env, pair, ["s000.bin", "s005.bin", "s009.bin"], ["--fast"])
+        box = Dialog(app, "Error")
+        box.press("Return")
+        box.wait_closed()
+        app.expect_stream(sent, 1, 1)
+        recorded = os.read(stalled, 65536)
+    finally:
+        os.close(stalled)
+    assert 0 < len(recorded) < len(sent) and sent.startswith(recorded), len(recorded)
+    assert app.stderr() == "q72display: recording to %s stopped: it takes no more bytes\n" % fifo
+    setup = app.open_setup()
+    setup.press(LINK)  # "Close I/F"
+    wait_held(pair, False, "the port to close")
+    assert app.close() == 0
+
+    # The reader goes: a write fails (EPIPE), and does not end the program.
+    reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+    app = env.launch("--port", pair.device, "--open", "--record", fifo)
+    os.close(reader)
+    wait_held(pair, True, "the port to open")
+    time.sleep(0.6)
+    pair.send(FINAL_SCREEN)
+    box = Dialog(app, "Error")
+    assert app.stderr() == "q72display: recording to %s stopped: Broken pipe\n" % fifo
+    box.press("Return")
+    box.wait_closed()
+    app.expect_stream(FINAL_SCREEN, 1, 1)
+    assert app.close() == 0
+
+
+IN_USE = "in use by another program"
+
+
+def test_a_port_held_by_another_program_is_not_shared(env):
+    """Run as root, as TIOCEXCL alone would let it in: the lock keeps a second
+    program off the port. With --open it waits as for a lost device and
+    links once the first lets go; "Open I/F" says why it failed."""
+    pair = env.serial(6)
+    first = env.launch("--port", pair.device, "--open", "--scale", "4", a11y=True)
+    wait_held(pair, True, "the first program to open the port")
+    time.sleep(0.6)
+    second = env.launch("--port", pair.device, "--open")  # over the first one's corner
+    second.wait_title(LOST_TITLE, 3)
+    time.sleep(2.5)
+    assert second.title() == LOST_TITLE
+    assert second.stderr() == "q72display: cannot open %s: %s\n" % (pair.device, IN_USE)
+    assert pair.holders() == {first.process.pid}
+
+    setup = first.open_setup()
+    setup.press(LINK)  # "Close I/F": the second one links by itself
+    second.wait_title(TITLE, 3)
+    wait_until(lambda: pair.holders() == {second.process.pid}, 5, "the second to hold the port")
+    setup.press(LINK)  # "Open I/F"
+    first.wait_label(SETUP_TITLE, "Com Open Fail: " + IN_USE)
+    assert first.stderr() == "q72display: cannot open %s: %s\n" % (pair.device, IN_USE)
+    assert readers(first) == 0
+    setup.press(CANCEL)
+    setup.wait_closed()
+    time.sleep(0.6)
+    pair.send(FINAL_SCREEN)
+    second.expect_stream(FINAL_SCREEN, 1, 1)
+    assert second.close() == 0
+    assert first.close() == 0
+
+
+def test_why_an_open_fails_and_paths_that_are_no_serial_device(env):
+    """No port, or a path that is no serial device, is given up at once, with
+    one line, a box, and the reason in the setup dialog; a denied device is
+    retried as lost, and its line names the group that may open it."""
+    for port, reason in ((None, "no port chosen"), (os.devnull, "not a serial device")):
+        app = env.launch(*(["--port", port] if port else []), "--open", a11y=True)
+        box = Dialog(app, "Error")
+        assert app.title() == TITLE, "not \"link lost\""
+        time.sleep(1.5)  # not tried again
+        assert app.stderr() == "q72display: cannot open %s: %s\n" % (port or "the link", reason)
+        assert readers(app) == 0
+        box.press("Return")
+        box.wait_closed()
+        setup = app.open_setup()
+        app.wait_label(SETUP_TITLE, "Com Open Fail: " + reason)
+        if port is None:
+            assert app.close() == 0
+
+    # "Open I/F" on a folder and on a plain file, with /dev/null's dialog.
+    plain = env.scratch("plain-file")
+    open(plain, "w").close()
+    for path in (env.root, plain):
+        setup.press(SET_PORT)
+        chooser = Dialog(app, PORT_TITLE)
+        chooser.press("ctrl+a")
+        env.xdotool("type", path)
+        chooser.press("Return")
+        chooser.wait_closed()
+        app.wait_label(SETUP_TITLE, "Com Port: " + path)
+        setup.press(LINK)  # "Open I/F"
+        line = "q72display: cannot open %s: not a serial device" % path
+        wait_until(lambda: app.stderr().splitlines()[-1] == line, 5, line)
+        app.wait_label(SETUP_TITLE, "Com Open Fail: not a serial device")
+        assert readers(app) == 0
+    assert len(app.stderr().splitlines()) == 3
+    assert app.close() == 0
+
+    # The most common case: a user who is not in the device's group.
+    pair = env.serial(7)
+    device = os.path.realpath(pair.device)
+    os.chown(device, -1, grp.getgrnam("dialout").gr_gid)
+    os.chmod(device, 0o660)
+    app = env.launch("--port", pair.device, "--open", user="nobody")
+    app.wait_title(LOST_TITLE, 3)
+    time.sleep(1.5)
+    assert app.stderr() == ("q72display: cannot open %s: Permission denied (members of the "
+                            "group dialout may open it)\n" % pair.device)
     assert app.close() == 0

@@ -75,10 +75,11 @@ def test_unreadable_file_and_a_save_that_fails(env):
 
 
 def test_bad_options_end_with_one_line_and_status_2(env):
-    for args in (["--scale", "0"], ["--scale", "5"], ["--scale", "x"], ["--scheme", "red"],
-                 ["--port"], ["--record"], ["--bogus"], ["extra"], ["--serve", "80x"],
-                 ["--serve", "::1:8072"], ["--serve", "example.org:8072"], ["--serve", "70000"],
-                 ["--max-clients", "0"], ["--tls-cert", "cert.pem"]):
+    for args in (["--scale", "0"], ["--scale", "5"], ["--scale", "x"], ["--scale", "-1"],
+                 ["--scale", ""], ["--scheme", "red"], ["--port"], ["--record"], ["--bogus"],
+                 ["extra"], ["--serve", "80x"], ["--serve", "::1:8072"],
+                 ["--serve", "example.org:8072"], ["--serve", "70000"], ["--max-clients", "0"],
+                 ["--tls-cert", "cert.pem"]):
         status, err = env.run(*args)
         assert status == 2 and err.count("\n") == 1 and err.startswith("q72display: "), \
             (args, status, err)
@@ -86,10 +87,18 @@ def test_bad_options_end_with_one_line_and_status_2(env):
     assert status == 0 and err == ""
 
 
-def test_record_file_that_cannot_be_opened(env):
-    path = env.scratch("no-such-folder/record.bin")
-    app = env.launch("--record", path)
-    assert path in app.stderr()
-    Dialog(app, "Error")
-    assert app.alive()
-    assert app.close() == 0
+def test_record_files_that_cannot_be_opened(env):
+    """A folder that is not there, with a name too long for one line of the
+    box, and a FIFO that no program reads, which must not hold up the window."""
+    fifo = env.scratch("no-reader.fifo")
+    os.mkfifo(fifo)
+    for path, reason in ((env.scratch("x" * 250 + "/record.bin"), "No such file or directory"),
+                         (fifo, "no program reads from this FIFO")):
+        app = env.launch("--record", path)
+        assert app.stderr() == "q72display: cannot record to %s: %s\n" % (path, reason)
+        box = Dialog(app, "Error")
+        geometry = env.xdotool("getwindowgeometry", "--shell", box.xid)
+        width = int(geometry.split("WIDTH=")[1].split()[0])
+        assert width <= 1024, ("the box fits on the screen", width)
+        assert app.alive()
+        assert app.close() == 0

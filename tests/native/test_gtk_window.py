@@ -1,11 +1,15 @@
 """The main window: place, size, keep-above, and the start-up screen
-pixel-identical to q72render's at every scale and scheme; the window menu and
-its copy of the screen; the window's icon, the Windows program's."""
+pixel-identical to q72render's at every scale and scheme, also where a widget
+unit is 3 device pixels; X11 before Wayland; the window menu and its copy of
+the screen, which a clipboard manager keeps once the program has ended; the
+window's icon, the Windows program's."""
 
 import os
+import socket
 import struct
 import subprocess
 
+import lcd
 from gtk_harness import CANCEL, SETUP_TITLE, TITLE, Dialog, scheme_name
 from harness import wait_until
 from images import Image
@@ -19,6 +23,26 @@ def test_startup_screen_at_every_scale_and_scheme(env):
             assert (app.title(), app.keep_above()) == (TITLE, True)
             app.wait_image(env.renderer.startup_png(scale, blk_on_grn))
             assert app.close() == 0
+
+    # GDK_SCALE=3: the window is a whole number of 3-pixel units, so it is
+    # rounded up, and the spare device pixels take the background colour.
+    for scale, blk_on_grn, size in ((1, 1, (129, 66)), (2, 0, (258, 129))):
+        app = env.launch("--scale", str(scale), "--scheme", scheme_name(blk_on_grn),
+                         environment={"GDK_SCALE": "3"})
+        assert app.client()[2:] == size, (scale, app.client())
+        app.wait_image(lcd.client_image(*size, env.renderer.startup_png(scale, blk_on_grn),
+                                        blk_on_grn))
+        assert app.close() == 0
+
+    # In a Wayland session the program takes X11 (XWayland), where keep-above
+    # and the place work: a compositor that never answers is not even asked.
+    with socket.socket(socket.AF_UNIX) as compositor:
+        compositor.bind(env.scratch("wayland-q72"))
+        compositor.listen(1)
+        app = env.launch(environment={"XDG_RUNTIME_DIR": env.root,
+                                      "WAYLAND_DISPLAY": "wayland-q72"})
+        assert app.client()[:2] == (50, 50) and app.keep_above()
+        assert app.close() == 0
 
 
 STARTUP_TEXT = "\n".join(line.ljust(21) for line in (
@@ -45,7 +69,9 @@ def test_window_menu_opens_on_middle_and_ctrl_left_click_and_copies_the_screen(e
     assert Image.from_png(clipboard(env, "image/png")) == env.renderer.startup_png(3, 0)
     assert clipboard(env, "UTF8_STRING").decode() == STARTUP_TEXT
     assert app.settings() is None, "nothing saved"
-    assert app.close() == 0
+    env.clipboard_manager()
+    assert app.close() == 0  # SIGTERM
+    assert clipboard(env, "UTF8_STRING").decode() == STARTUP_TEXT, "the copy outlives the program"
 
 
 def window_icons(env, xid):
