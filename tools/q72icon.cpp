@@ -6,7 +6,7 @@
 //   q72icon --png SIZE OUT.png     (the build writes the sizes it installs)
 #include "lcd/lcd.h"
 
-#include <png.h>
+#include "png_out.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -132,28 +132,9 @@ static void resampleRow(int size, int y, uint8_t *rgb) {
 }
 
 static bool writePng(FILE *out, int size) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!info) {
-        png_destroy_write_struct(&png, nullptr);
-        return false;
-    }
-    static uint8_t row[3 * MAX_PNG];
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_init_io(png, out);
-    png_set_IHDR(png, info, size, size, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < size; y++) {
-        resampleRow(size, y, row);
-        png_write_row(png, row);
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return true;
+    return write_png(
+        out, size, size, [](int y, uint8_t *rgb, void *side) { resampleRow(*(int *)side, y, rgb); },
+        &size);
 }
 
 [[noreturn]] static void usage() {

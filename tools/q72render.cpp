@@ -9,7 +9,7 @@
 #include "lcd/lcd.h"
 #include "link/rx_stream.h"
 
-#include <png.h>
+#include "png_out.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -63,30 +63,21 @@ static bool writePbm(FILE *out, const LcdImage image) {
     return !std::ferror(out);
 }
 
+struct Picture {
+    const uint8_t (*image)[LCD_WIDTH];
+    int scale;
+    const Scheme &scheme;
+};
+
 static bool writePng(FILE *out, const LcdImage image, int scale, const Scheme &scheme) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!info) {
-        png_destroy_write_struct(&png, nullptr);
-        return false;
-    }
-    int width = LCD_WIDTH * scale, height = LCD_HEIGHT * scale;
-    std::vector<png_byte> row(3 * width);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_init_io(png, out);
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < height; y++) {
-        lcd_scaled_row(image, scale, scheme, y, row.data());
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return !std::ferror(out);
+    Picture picture = {image, scale, scheme};
+    return write_png(
+        out, LCD_WIDTH * scale, LCD_HEIGHT * scale,
+        [](int y, uint8_t *rgb, void *data) {
+            auto *p = (const Picture *)data;
+            lcd_scaled_row(p->image, p->scale, p->scheme, y, rgb);
+        },
+        &picture);
 }
 
 // The 8 lines as the change reader last built them, row 1 in words when the
