@@ -25,13 +25,13 @@ static GtkWidget *windowMenu;
 // The picture in cairo's pixel format, 0x00RRGGBB, big enough for scale 4.
 static uint32_t pixels[LCD_HEIGHT * 4][LCD_WIDTH * 4];
 static cairo_surface_t *picture;
+// The map as the last frame took it: what the window shows, or is about to.
+// Each frame asks to draw only the rows that changed since the one before.
+static LcdImage framed;
 // The map as `pixels` show it, at that scale and scheme (scale 0: nothing
 // yet); only the LCD rows that changed since are drawn again.
 static LcdImage pictured;
 static int picturedScale, picturedScheme;
-// The map as last asked to be drawn: a frame asks only for the rows that
-// changed since.
-static LcdImage asked;
 
 // Brings `pixels` up to `image`: each LCD row that changed, drawn once at
 // the scale and copied to the picture's other rows for it.
@@ -58,10 +58,10 @@ static void updatePicture(const LcdImage image) {
 }
 
 // The bitmap at the scale, in device pixels: no smoothing, no HiDPI stretch.
+// It shows the map as the last frame took it, so that every row drawn is one
+// that frame asked for, or unchanged since.
 static gboolean onDraw(GtkWidget *widget, cairo_t *cr, gpointer) {
-    LcdImage image;
-    map_snapshot_for_paint(image);
-    updatePicture(image);
+    updatePicture(framed);
     Size size = bitmap_size(q72cfg.scale);
     int factor = gtk_widget_get_scale_factor(widget);
     cairo_surface_set_device_scale(picture, factor, factor);
@@ -72,24 +72,26 @@ static gboolean onDraw(GtkWidget *widget, cairo_t *cr, gpointer) {
     return TRUE;
 }
 
-// Asks for the LCD rows that changed since the last frame only: the rest of
-// the window is neither painted nor sent to the display again.
+// Takes the map and asks for the LCD rows that changed since the last frame
+// only: the rest of the window is neither painted nor sent to the display
+// again.
 static void onFrame() {
     LcdImage image;
     map_snapshot_for_paint(image);
     int top = LCD_HEIGHT, bottom = -1;
     for (int y = 0; y < LCD_HEIGHT; y++)
-        if (std::memcmp(asked[y], image[y], LCD_WIDTH) != 0) {
+        if (std::memcmp(framed[y], image[y], LCD_WIDTH) != 0) {
             top = y < top ? y : top;
             bottom = y;
         }
     if (bottom < 0) return;
-    std::memcpy(asked, image, sizeof asked);
+    std::memcpy(framed, image, sizeof framed);
     int scale = q72cfg.scale, factor = gtk_widget_get_scale_factor(lcdArea);
     Size size = bitmap_size(q72cfg.scale);
     gtk_widget_queue_draw_area(lcdArea, 0, top * scale / factor, size.width / factor,
                                ((bottom + 1) * scale + factor - 1) / factor - top * scale / factor);
 }
+
 // Every key goes to the modem; none reaches GTK's own key handling.
 static gboolean onKey(GtkWidget *, GdkEventKey *event, gpointer) {
     uint8_t code = key_code_of(event);
@@ -183,6 +185,7 @@ GtkWindow *window_create() {
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
 
     draw_startup_screen();
+    map_snapshot_for_paint(framed); // shown before any frame
     on_frame(onFrame);
     return GTK_WINDOW(window);
 }
