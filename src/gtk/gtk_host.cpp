@@ -86,13 +86,15 @@ static void requestFrame() {
                            nullptr);
 }
 
+// A frame on its way tells what was heard with the pixels it shows; the tick
+// tells only what comes without one (a speed held back, the link's state).
 static gboolean onTick(gpointer) {
     map_lock();
     bool expired = flash_tick();
     map_unlock();
     if (expired)
         tellFrame();
-    else
+    else if (!frameWaiting)
         tellSpeech(false);
     return G_SOURCE_CONTINUE;
 }
