@@ -438,7 +438,7 @@ def markdown(r):
            "side by side." % ", ".join("%.2f" % x for x in loads),
            "",
            "Command (builds what it needs, starts and stops its own Xvfb, Wine prefix, "
-           "serial pairs and browser; about 25 minutes):", "", "    " + r["command"], "",
+           "serial pairs and browser; about 20 minutes):", "", "    " + r["command"], "",
            "Benchmarks, not tests: they do not run in the test command. Medians of "
            "%d runs unless said otherwise." % r["runs"], ""]
     out += summary(r)
