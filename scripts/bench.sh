@@ -4,7 +4,9 @@
 # Xvfb and Wine prefix of its own: the two painters, the port reads, the line
 # rate, the capacity and the idle load of q72display.exe; then on the same
 # Xvfb the native q72display beside it: start to first frame, line rate,
-# capacity, idle load and memory. About 15 minutes.
+# capacity, idle load and memory; then its browser panel (--serve): latency to
+# a page in headless Chromium, bytes to each viewer, CPU with 8 viewers, and
+# capacity with them attached. About 20 minutes.
 #
 #   bash scripts/bench.sh [--runs N] [--parts LIST] [--out FILE]
 #

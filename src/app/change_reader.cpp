@@ -87,9 +87,21 @@ static void pushScreen() {
     push(SPEECH_SCREEN);
 }
 
+// Appends `text` to the string in `out` (`size` bytes in all), cut short to
+// fit as snprintf would cut it. Notes come with the interpreter's every
+// command: they keep clear of snprintf's cost.
+static void append(char *out, size_t size, const char *text) {
+    size_t used = std::strlen(out), length = std::strlen(text);
+    if (length > size - 1 - used) length = size - 1 - used;
+    std::memcpy(out + used, text, length);
+    out[used + length] = 0;
+}
+
 static void announce(const char *words) {
     Noted *n = push(SPEECH_ANNOUNCE);
-    if (n->kind == SPEECH_ANNOUNCE) std::snprintf(n->text, sizeof n->text, "%s", words);
+    if (n->kind != SPEECH_ANNOUNCE) return;
+    n->text[0] = 0;
+    append(n->text, sizeof n->text, words);
 }
 
 static void rowOneRewritten() {
@@ -125,8 +137,9 @@ static void announceFlags(const Drawn &then, const Drawn &now) {
     auto add = [&](const char *flag, const char *suffix, const char *const *among, int count) {
         for (int k = 0; k < count; k++)
             if (std::strcmp(among[k], flag) == 0) return;
-        size_t used = std::strlen(words);
-        std::snprintf(words + used, sizeof words - used, "%s%s%s", used ? ", " : "", flag, suffix);
+        if (words[0]) append(words, sizeof words, ", ");
+        append(words, sizeof words, flag);
+        append(words, sizeof words, suffix);
     };
     for (int k = 0; k < isCount; k++)
         add(is[k], "", was, wasCount);

@@ -5,12 +5,20 @@
 #include <glib.h>
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 
-enum { TICK_MS = 100, LISTENERS = 4 };
+enum {
+    TICK_MS = 100,
+    LISTENERS = 4,
+    // Frames at most this often while changes keep coming: as often as a
+    // screen shows them, and as the browser panel sends them.
+    FRAME_US = G_USEC_PER_SEC / 60,
+};
 
 static std::mutex mapMutex;
 static std::atomic<bool> frameWaiting;
+static std::atomic<int64_t> frameAt{INT64_MIN / 2}; // when the last frame began, monotonic
 static void (*frameListeners[LISTENERS])();
 static void (*speechListeners[LISTENERS])(const Speech *, int, const TextView &);
 static Speech heard[SPEECH_MAX];
@@ -58,23 +66,35 @@ static void tellFrame() {
 }
 
 static gboolean frameDue(gpointer) {
+    frameAt = g_get_monotonic_time();
     frameWaiting = false;
     tellFrame();
     return G_SOURCE_REMOVE;
 }
 
-// Never paints here: the reader only asks the main loop for a frame.
+// Never paints here: the reader only asks the main loop for a frame. The
+// first change after a quiet spell is shown at once; while changes keep
+// coming, they are merged into a frame every FRAME_US, which is as often as
+// a screen shows them, rather than one for each command.
 static void requestFrame() {
-    if (!frameWaiting.exchange(true)) g_idle_add(frameDue, nullptr);
+    if (frameWaiting.exchange(true)) return;
+    int64_t wait = frameAt + FRAME_US - g_get_monotonic_time();
+    if (wait <= 0)
+        g_idle_add(frameDue, nullptr);
+    else
+        g_timeout_add_full(G_PRIORITY_DEFAULT_IDLE, (guint)((wait + 999) / 1000), frameDue, nullptr,
+                           nullptr);
 }
 
+// A frame on its way tells what was heard with the pixels it shows; the tick
+// tells only what comes without one (a speed held back, the link's state).
 static gboolean onTick(gpointer) {
     map_lock();
     bool expired = flash_tick();
     map_unlock();
     if (expired)
         tellFrame();
-    else
+    else if (!frameWaiting)
         tellSpeech(false);
     return G_SOURCE_CONTINUE;
 }

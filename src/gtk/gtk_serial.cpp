@@ -22,6 +22,8 @@ enum {
     SETTLE_MS = 400,      // the line settles before what arrived so far is dropped
     RETRY_MS = 1000,      // between attempts to reopen a device that has gone
     WRITE_LIMIT_MS = 500, // longest a key code may hold up the window
+    GATHER_MS = 2,        // a read of a few bytes: let more come before the next
+    GATHER_BELOW = 16,    // bytes in a read that count as a few
     PATH_MAX_BYTES = 4096,
 };
 
@@ -205,6 +207,9 @@ static gpointer readerMain(gpointer) {
         if (got > 0) {
             record_bytes(buf, (size_t)got);
             rx_feed(buf, (size_t)got);
+            // At 19200 baud a byte comes every half millisecond: waking for
+            // each would cost more than interpreting it.
+            if (got < GATHER_BELOW && woken(wakeFd, GATHER_MS)) break;
             continue;
         }
         bool hungUp = p[0].revents & (POLLHUP | POLLERR | POLLNVAL);

@@ -10,6 +10,7 @@
 #include "gtk/gtk_serial.h"
 #include "gtk/gtk_setup.h"
 
+#include <cstring>
 #include <initializer_list>
 
 enum {
@@ -24,25 +25,47 @@ static GtkWidget *windowMenu;
 // The picture in cairo's pixel format, 0x00RRGGBB, big enough for scale 4.
 static uint32_t pixels[LCD_HEIGHT * 4][LCD_WIDTH * 4];
 static cairo_surface_t *picture;
+// The map as the last frame took it: what the window shows, or is about to.
+// Each frame asks to draw only the rows that changed since the one before.
+static LcdImage framed;
+// The map as `pixels` show it, at that scale and scheme (scale 0: nothing
+// yet); only the LCD rows that changed since are drawn again.
+static LcdImage pictured;
+static int picturedScale, picturedScheme;
 
-// The bitmap at the scale, in device pixels: no smoothing, no HiDPI stretch.
-// Device pixels beyond it (the area is rounded up to whole widget units)
-// take the background colour.
-static gboolean onDraw(GtkWidget *widget, cairo_t *cr, gpointer) {
-    LcdImage image;
-    map_snapshot_for_paint(image);
+// Brings `pixels` up to `image`: each LCD row that changed, drawn once at
+// the scale and copied to the picture's other rows for it.
+static void updatePicture(const LcdImage image) {
     int scale = q72cfg.scale;
     Size size = bitmap_size(q72cfg.scale);
     Scheme scheme = scheme_for(q72cfg.BlkOnGrn);
+    bool all = scale != picturedScale || q72cfg.BlkOnGrn != picturedScheme;
     uint8_t rgb[3 * LCD_WIDTH * 4];
     cairo_surface_flush(picture);
-    for (int y = 0; y < size.height; y++) {
+    for (int y = 0; y < size.height; y += scale) {
+        const uint8_t *row = image[y / scale];
+        if (!all && std::memcmp(pictured[y / scale], row, LCD_WIDTH) == 0) continue;
+        std::memcpy(pictured[y / scale], row, LCD_WIDTH);
         lcd_scaled_row(image, scale, scheme, y, rgb);
         for (int x = 0; x < size.width; x++)
             pixels[y][x] = (uint32_t)rgb[3 * x] << 16 | rgb[3 * x + 1] << 8 | rgb[3 * x + 2];
+        for (int k = 1; k < scale && y + k < size.height; k++)
+            std::memcpy(pixels[y + k], pixels[y], sizeof pixels[0]);
     }
     cairo_surface_mark_dirty(picture);
-    cairo_set_source_rgb(cr, scheme.off.r / 255.0, scheme.off.g / 255.0, scheme.off.b / 255.0);
+    picturedScale = scale;
+    picturedScheme = q72cfg.BlkOnGrn;
+}
+
+// The bitmap at the scale, in device pixels: no smoothing, no HiDPI stretch.
+// It shows the map as the last frame took it, so that every row drawn is one
+// that frame asked for, or unchanged since. Device pixels beyond it (the area
+// is rounded up to whole widget units) take the background colour.
+static gboolean onDraw(GtkWidget *widget, cairo_t *cr, gpointer) {
+    updatePicture(framed);
+    Size size = bitmap_size(q72cfg.scale);
+    Rgb off = scheme_for(q72cfg.BlkOnGrn).off;
+    cairo_set_source_rgb(cr, off.r / 255.0, off.g / 255.0, off.b / 255.0);
     cairo_paint(cr);
     int factor = gtk_widget_get_scale_factor(widget);
     cairo_surface_set_device_scale(picture, factor, factor);
@@ -53,8 +76,24 @@ static gboolean onDraw(GtkWidget *widget, cairo_t *cr, gpointer) {
     return TRUE;
 }
 
+// Takes the map and asks for the LCD rows that changed since the last frame
+// only: the rest of the window is neither painted nor sent to the display
+// again.
 static void onFrame() {
-    gtk_widget_queue_draw(lcdArea);
+    LcdImage image;
+    map_snapshot_for_paint(image);
+    int top = LCD_HEIGHT, bottom = -1;
+    for (int y = 0; y < LCD_HEIGHT; y++)
+        if (std::memcmp(framed[y], image[y], LCD_WIDTH) != 0) {
+            top = y < top ? y : top;
+            bottom = y;
+        }
+    if (bottom < 0) return;
+    std::memcpy(framed, image, sizeof framed);
+    int scale = q72cfg.scale, factor = gtk_widget_get_scale_factor(lcdArea);
+    Size size = bitmap_size(q72cfg.scale);
+    gtk_widget_queue_draw_area(lcdArea, 0, top * scale / factor, (size.width + factor - 1) / factor,
+                               ((bottom + 1) * scale + factor - 1) / factor - top * scale / factor);
 }
 
 // Every key goes to the modem; none reaches GTK's own key handling.
@@ -152,6 +191,7 @@ GtkWindow *window_create() {
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
 
     draw_startup_screen();
+    map_snapshot_for_paint(framed); // shown before any frame
     on_frame(onFrame);
     return GTK_WINDOW(window);
 }

@@ -92,28 +92,49 @@ static void tellState() {
         sendState(*active[i]);
 }
 
-static void sendPixels(Client &c) {
-    if (!c.bands) return;
-    if (c.bands == (1u << WEB_BANDS) - 1) {
-        soup_websocket_connection_send_binary(c.conn, webPixels, WEB_FRAME_BYTES);
-    } else {
-        uint8_t message[1 + WEB_FRAME_BYTES];
-        size_t size = 1;
-        message[0] = (uint8_t)c.bands;
-        for (int b = 0; b < WEB_BANDS; b++)
-            if (c.bands & (1u << b)) {
-                std::memcpy(message + size, webPixels + b * WEB_BAND_BYTES, WEB_BAND_BYTES);
-                size += WEB_BAND_BYTES;
-            }
-        soup_websocket_connection_send_binary(c.conn, message, size);
-    }
-    c.bands = 0;
+// The update a page is sent as the screen changes, one binary message: a
+// byte with bit b set for each band b (8 pixel rows, top first) that
+// follows, 128 bytes each, then the JSON of {"t":"text"} when rows changed
+// or something was said. Pages in step are sent the same message, made once
+// until the screen changes again.
+static struct {
+    unsigned bands, rows;
+    uint64_t saidFrom, saidTo;
+    GBytes *message; // null: none made since the screen changed
+} made;
+
+static void forgetMade() {
+    if (made.message) g_bytes_unref(made.message);
+    made.message = nullptr;
 }
 
-static void sendWords(Client &c) {
-    if (!c.rows && c.saidSeen == screen_said_count()) return;
-    sendText(c, message_text(c.rows, c.saidSeen));
-    c.rows = 0;
+static GBytes *updateFor(Client &c) {
+    uint64_t said = screen_said_count();
+    if (!made.message || made.bands != c.bands || made.rows != c.rows ||
+        made.saidFrom != c.saidSeen || made.saidTo != said) {
+        forgetMade();
+        made = {c.bands, c.rows, c.saidSeen, said, nullptr};
+        GByteArray *bytes = g_byte_array_sized_new(1 + WEB_FRAME_BYTES);
+        uint8_t mask = (uint8_t)c.bands;
+        g_byte_array_append(bytes, &mask, 1);
+        for (int b = 0; b < WEB_BANDS; b++)
+            if (c.bands & (1u << b))
+                g_byte_array_append(bytes, webPixels + b * WEB_BAND_BYTES, WEB_BAND_BYTES);
+        if (c.rows || c.saidSeen != said) {
+            uint64_t seen = c.saidSeen;
+            char *text = message_text(c.rows, seen);
+            g_byte_array_append(bytes, (const uint8_t *)text, (guint)std::strlen(text));
+            g_free(text);
+        }
+        made.message = g_byte_array_free_to_bytes(bytes);
+    }
+    return made.message;
+}
+
+static void sendUpdate(Client &c) {
+    soup_websocket_connection_send_message(c.conn, SOUP_WEBSOCKET_DATA_BINARY, updateFor(c));
+    c.bands = c.rows = 0;
+    c.saidSeen = made.saidTo;
 }
 
 // A page that reads slower than it is sent to leaves bytes unsent in the
@@ -132,25 +153,26 @@ static bool behind(Client &c, int64_t now) {
 
 static gboolean updateLater(gpointer data);
 
-static void update(Client &c) {
+// `now` is the tick's time for all pages updated on one tick, so that the
+// next tick finds all of them due, rather than each a little later on a
+// timer of its own.
+static void update(Client &c, int64_t now) {
     if (!isOpen(c) || c.timer) return;
     if (!c.bands && !c.rows && c.saidSeen == screen_said_count()) return;
-    int64_t now = g_get_monotonic_time();
     int64_t wait = c.sentAt + FRAME_US - now;
     if (wait <= 0 && behind(c, now)) wait = RETRY_MS * 1000;
     if (wait > 0) {
         c.timer = g_timeout_add((guint)((wait + 999) / 1000), updateLater, &c);
         return;
     }
-    sendPixels(c);
-    sendWords(c);
+    sendUpdate(c);
     c.sentAt = now;
 }
 
 static gboolean updateLater(gpointer data) {
     Client &c = *(Client *)data;
     c.timer = 0;
-    update(c);
+    update(c, g_get_monotonic_time());
     return G_SOURCE_REMOVE;
 }
 
@@ -160,21 +182,25 @@ static gboolean tick(gpointer) {
     tickSource = 0;
     tickedAt = g_get_monotonic_time();
     unsigned bands = screen_take_pixels();
+    if (bands) forgetMade();
     for (int i = 0; i < count; i++) {
         active[i]->bands |= bands;
-        update(*active[i]);
+        update(*active[i], tickedAt);
     }
     return G_SOURCE_REMOVE;
 }
 
+// A tick that is due runs as soon as the host's frame is over, before the
+// window paints that frame, so that pages wait for no one.
 static void scheduleTick() {
     if (tickSource) return;
     int64_t wait = tickedAt + FRAME_US - g_get_monotonic_time();
     tickSource = wait > 0 ? g_timeout_add((guint)((wait + 999) / 1000), tick, nullptr)
-                          : g_idle_add(tick, nullptr);
+                          : g_idle_add_full(G_PRIORITY_HIGH_IDLE, tick, nullptr, nullptr);
 }
 
 static void onScreen(bool pixels, unsigned rows, bool said, bool link) {
+    if (rows) forgetMade();
     for (int i = 0; i < count; i++)
         active[i]->rows |= rows;
     if (link) tellState();

@@ -4,11 +4,11 @@
 // To a page: a text message {"t":"hello"} first (title, the program's scale
 // and scheme, the schemes' colours), {"t":"state"} whenever the link, the
 // number of viewers or the control changes, and as the screen changes, at
-// most 60 times a second, the pixels and {"t":"text"} (changed rows, what to
-// announce). Pixels go as one binary message: the 1024 bytes of the whole
-// LCD, or a byte with bit b set for each band b (8 pixel rows, top first)
-// that follows, 128 bytes each. From a page: {"t":"key"} (down, key, code,
-// shift, ctrl, alt) and {"t":"control"} (take).
+// most 60 times a second, one binary message: a byte with bit b set for each
+// band b (8 pixel rows, top first) that follows, 128 bytes each, then, when
+// rows changed or something was said, the UTF-8 JSON of {"t":"text"}
+// (changed rows, what to announce). From a page: {"t":"key"} (down, key,
+// code, shift, ctrl, alt) and {"t":"control"} (take).
 #pragma once
 #include "web/web_options.h"
 

@@ -81,15 +81,18 @@ class Screen:
 
 
 class Program:
-    """One run of the native program; `hwnd` is where the watcher looks."""
+    """One run of the native program; `hwnd` is where the watcher looks.
+    What it prints on standard output is kept in `stdout_path`."""
 
     hwnd = (WINDOW_X, WINDOW_Y)
 
     def __init__(self, env, program, args):
         self.config = tempfile.mkdtemp(prefix="q72native-", dir=env.root)
-        self.process = subprocess.Popen(
-            [program] + args, env=dict(env.wine_env, XDG_CONFIG_HOME=self.config),
-            stdin=subprocess.DEVNULL, stdout=env.log, stderr=env.log)
+        self.stdout_path = os.path.join(self.config, "stdout.txt")
+        with open(self.stdout_path, "wb") as out:
+            self.process = subprocess.Popen(
+                [program] + args, env=dict(env.wine_env, XDG_CONFIG_HOME=self.config),
+                stdin=subprocess.DEVNULL, stdout=out, stderr=env.log)
 
     def stop(self):
         if self.process.poll() is None:
@@ -113,15 +116,16 @@ def first_frame_ms(env, screen, program):
 
 
 class NativeSession(Session):
-    """A Session of the native program, its link opened with --open."""
+    """A Session of the native program, its link opened with --open, and
+    `extra` options."""
 
-    def __init__(self, env, screen, program, scale, port):
+    def __init__(self, env, screen, program, scale, port, extra=()):
         self.env = env
         self.watcher = screen
         self.scale = scale
         self.pair = env.serial(port)
         self.app = Program(env, program, ["--port", self.pair.device, "--open", "--scale",
-                                          str(scale), "--scheme", "green"])
+                                          str(scale), "--scheme", "green"] + list(extra))
         self.sent = b""
         self.shown = env.render_stream(b"", scale, BLK_ON_GRN)
         self.count = 0

@@ -145,6 +145,134 @@ def native_section(r):
     return out
 
 
+WEB_GOALS = {"latency_ms": 30, "bytes_per_s": 60e3, "cpu": 5, "capacity": 100}
+
+
+def web_figures(w):
+    """The browser panel's figures, pooled over the runs."""
+    def cpu(program, viewers):
+        return [run["cpu"] for run in w[program] if run["viewers"] == viewers]
+
+    def pooled(key):
+        return [v for run in w["latency"] for v in run[key]]
+    viewers = w["viewers"]
+    sent = [median(run["bytes_per_s"]) for run in w["window"] + w["headless"]
+            if run["viewers"] == viewers]
+    return {
+        "drawn": pooled("drawn_ms"), "shown": pooled("shown_ms"),
+        "received": pooled("received_ms"), "bytes": median(sent), "sent_runs": sent,
+        "cpu": {(program, n): cpu(program, n) for program in ("headless", "window")
+                for n in (0, viewers)},
+        "capacity": {n: [run["rate"] for run in w["capacity"] if run["viewers"] == n]
+                     for n in (0, viewers)},
+    }
+
+
+def percentile(values, p):
+    """The p-th percentile, nearest rank."""
+    ordered = sorted(values)
+    return ordered[max(0, min(len(ordered) - 1, -(-len(ordered) * p // 100) - 1))]
+
+
+def web_section(r):
+    w = r["web"]
+    f = web_figures(w)
+    n = w["viewers"]
+    p99, mid = percentile(f["drawn"], 99), median(f["drawn"])
+    headless, window = median(f["cpu"][("headless", n)]), median(f["cpu"][("window", n)])
+    capacity = median(f["capacity"][n])
+    rows = [
+        ("Latency from the last byte on the serial line to the frame in the page's canvas, "
+         "loopback, %d viewers at line rate: 99th percentile (median)" % n,
+         "≤ %d ms" % WEB_GOALS["latency_ms"], "%.1f ms (%.1f ms)" % (p99, mid),
+         met(p99 <= WEB_GOALS["latency_ms"])),
+        ("Bytes a second to each viewer at line rate, worst-case stream",
+         "≤ %.0f kB/s" % (WEB_GOALS["bytes_per_s"] / 1e3), "%.1f kB/s" % (f["bytes"] / 1e3),
+         met(f["bytes"] <= WEB_GOALS["bytes_per_s"])),
+        ("CPU of the program, %d viewers at line rate, `--headless` (the station's "
+         "server)" % n, "≤ %d %%" % WEB_GOALS["cpu"], "%.2f %%" % headless,
+         met(headless <= WEB_GOALS["cpu"])),
+        ("CPU of the program, %d viewers at line rate, with its window at %d×" % (n, w["scale"]),
+         "reported", "%.2f %%" % window, ""),
+        ("Capacity of the desktop window with %d viewers attached, worst-case stream "
+         "unpaced, %d×" % (n, w["scale"]), "≥ %d× 1920 B/s" % WEB_GOALS["capacity"],
+         "%.0f B/s = %.1f×" % (capacity, capacity / LINE_RATE),
+         met(capacity >= WEB_GOALS["capacity"] * LINE_RATE)),
+    ]
+    out = ["## The browser panel", "",
+           "`build/q72display --serve 127.0.0.1:0` (tests/bench/web_bench.py) on the same "
+           "Xvfb, with its window at %d× (black on green), or with `--headless` (no window, no "
+           "display), its link opened on a socat pair of its own. Viewers: python3-websockets "
+           "clients in one process of their own, which read and count every message (bytes "
+           "with their WebSocket frame headers), and for the latency one headless Chromium tab "
+           "at the program's scale (tests/native/web_harness.py) beside %d such clients. "
+           "%d runs; in each the figures with and without viewers are measured one after the "
+           "other." % (w["scale"], n - 1, len(w["latency"])),
+           "",
+           "| Figure | Goal | Result | |", "|---|---|---|---|"]
+    out += ["| %s | %s | %s | %s |" % row for row in rows]
+    out += ["", "What keeps it cheap: the host merges the interpreter's repaint requests into "
+            "at most 60 frames a second (the first after a quiet spell at once); the link's "
+            "reader, after a read of a few bytes, lets 2 ms of them gather rather than waking "
+            "for each byte; the window repaints only the rows a frame changed; and each page "
+            "gets one message per frame, made once for all pages in step and sent as the frame "
+            "is taken. The window's own painting, 60 frames a second, is most of the "
+            "difference between the two CPU rows (see the rows without viewers below)."]
+    out += ["", "**CPU and traffic at line rate.** q72modem plays the worst-case stream "
+            "(tests/bench/workload.py, as in the line-rate figures) at 19200 baud for %d s; the "
+            "program's CPU time from /proc over the whole stream, in %% of one core; each "
+            "viewer's bytes and updates a second over the same span." % w["seconds"], "",
+            "| Program | Viewers | CPU %, median (runs) | Bytes/s per viewer, median (runs) "
+            "| Updates/s per viewer |", "|---|---|---|---|---|"]
+    for program, label in (("headless", "`--headless`"), ("window", "window at %d×" % w["scale"])):
+        for viewers in (0, n):
+            runs = [run for run in w[program] if run["viewers"] == viewers]
+            cpus = [run["cpu"] for run in runs]
+            sent = [median(run["bytes_per_s"]) for run in runs if viewers]
+            updates = [median(run["messages_per_s"]) for run in runs if viewers]
+            out.append("| %s | %d | %.2f (%s) | %s | %s |" % (
+                label, viewers, median(cpus), runs_of(cpus, "%.2f"),
+                "%.0f (%s)" % (median(sent), runs_of(sent, "%.0f")) if sent else "–",
+                "%.1f" % median(updates) if updates else "–"))
+    out += ["", "**Latency.** The worst-case stream with a probe after each block: a row text "
+            "on row 8, which nothing else writes, that differs from the probe before only in "
+            "its last character, so that row 8's pixels change only once that last byte is in. "
+            "The benchmark writes the stream itself at 1920 bytes a second as q72modem paces "
+            "it, and notes the wall-clock time just before the write of each probe's last "
+            "byte; the page's `q72frame` events give when it drew each frame with row 8 in it "
+            "(`performance.timeOrigin + performance.now()`, the same clock). A probe's "
+            "latency: to the first such frame after it. Probes of the first %d s are left out; "
+            "%d s of stream per run. Also shown: to the next animation frame after the drawing "
+            "(when it reached the screen), and to the arrival of the update at the first "
+            "python viewer." % (w["warm_up"], w["seconds"]), "",
+            "| Run | Probes | Drawn, ms: median / 99th pct / max | On screen, ms: median / 99th "
+            "pct | At a python viewer, ms: median / 99th pct | Program CPU % | Page clock − "
+            "machine clock, ms |", "|---|---|---|---|---|---|---|"]
+
+    def spread(values, high=False):
+        if not values:
+            return "–"
+        text = "%.1f / %.1f" % (median(values), percentile(values, 99))
+        return text + (" / %.1f" % max(values) if high else "")
+    for k, run in enumerate(w["latency"], 1):
+        offset, within = run["clock"]
+        out.append("| %d | %d%s | %s | %s | %s | %.2f | %+.1f ± %.1f |" % (
+            k, run["probes"], " (%d missed)" % run["missed"] if run["missed"] else "",
+            spread(run["drawn_ms"], True), spread(run["shown_ms"]), spread(run["received_ms"]),
+            run["cpu"], offset, within))
+    out.append("| all | %d | %s | %s | %s | | |" % (
+        len(f["drawn"]), spread(f["drawn"], True), spread(f["shown"]), spread(f["received"])))
+    out += ["", "**Capacity with viewers.** The capacity run of the native figures (38270 "
+            "bytes by `q72modem --fast`, the whole window compared with q72render's picture "
+            "at the end) on the same window, without viewers and with %d attached and reading." % n,
+            "", "| Viewers | Bytes/s, median | × 1920 B/s | Runs, bytes/s |", "|---|---|---|---|"]
+    for viewers in (0, n):
+        rates = f["capacity"][viewers]
+        out.append("| %d | %.0f | %.1f× | %s |" % (viewers, median(rates), median(rates) / LINE_RATE,
+                                                 runs_of(rates, "%.0f")))
+    return out
+
+
 def paint_section(r):
     p = r["paint"]
     out = ["## Paint", "",
@@ -272,7 +400,7 @@ def interpreter_section(r):
            "median of %d repetitions, the cases interleaved at random. With the change "
            "reader, the interpreter tells it what each command did to the text, and the "
            "events are taken once per 4096 bytes, as a window takes them once per frame "
-           "when the link runs 128 times faster than 19200 baud." % max(r["runs"], 5),
+           "when the link runs 128 times faster than 19200 baud." % r["interpreter_repetitions"],
            "", "| Stream | MB/s | With the change reader, MB/s | Lower by |", "|---|---|---|---|"]
     for name in sorted(costs):
         out.append("| %s | %.1f | %.1f | %.1f %% |" % (names.get(name, name), rates[name] / 1e6,
@@ -309,13 +437,15 @@ def markdown(r):
            "machine makes the absolute figures noisy, while each ratio compares runs made "
            "side by side." % ", ".join("%.2f" % x for x in loads),
            "",
-           "Command (builds what it needs, starts and stops its own Xvfb, Wine prefix and "
-           "serial pairs; about 15 minutes):", "", "    " + r["command"], "",
+           "Command (builds what it needs, starts and stops its own Xvfb, Wine prefix, "
+           "serial pairs and browser; about 20 minutes):", "", "    " + r["command"], "",
            "Benchmarks, not tests: they do not run in the test command. Medians of "
            "%d runs unless said otherwise." % r["runs"], ""]
     out += summary(r)
     if "native" in r:
         out += [""] + native_section(r)
+    if "web" in r:
+        out += [""] + web_section(r)
     for key, section in (("paint", paint_section), ("read", read_section),
                          ("line", line_section), ("capacity", capacity_section),
                          ("interpreter", interpreter_section), ("idle", idle_section)):

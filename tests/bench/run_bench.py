@@ -2,13 +2,16 @@
 """Benchmarks of q72display: the interpreter natively, and under Wine the
 painters, the port reads, the line rate, the capacity and the idle load of
 the program; then the native program's start, line rate, capacity, idle load
-and memory on the same display (native_bench.py).
+and memory on the same display (native_bench.py), and its browser panel's
+latency, traffic, CPU and capacity with viewers attached (web_bench.py).
 
     python3 tests/bench/run_bench.py --native-build DIR --win-build DIR
                                      [--runs N] [--paints N] [--parts LIST] [--out FILE]
 
 Needs the native build (bench_interpreter, q72render, q72modem, q72display) and the cross
 build (q72display.exe, q72probe.exe and the q72bench_*.exe of tests/bench/win).
+Runs in Debian's own Python, for python3-websockets and Selenium (the
+browser panel's viewers and headless Chromium); another python3 hands over.
 Under Wine everything runs in one private Xvfb and Wine prefix started by the
 end-to-end harness, and stops with it. Writes the report to --out (Markdown)
 and prints it; exits 1 when a measurement could not be made (the painters
@@ -26,6 +29,10 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
+SYSTEM_PYTHON = "/usr/bin/python3"
+if __name__ == "__main__" and os.path.exists(SYSTEM_PYTHON) and \
+        os.path.realpath(sys.executable) != os.path.realpath(SYSTEM_PYTHON):
+    os.execv(SYSTEM_PYTHON, [SYSTEM_PYTHON] + sys.argv)
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 sys.dont_write_bytecode = True  # keep the source tree clean
 
@@ -33,6 +40,7 @@ import harness  # noqa: E402
 import lcd  # noqa: E402
 import native_bench  # noqa: E402
 import report  # noqa: E402
+import web_bench  # noqa: E402
 import workload  # noqa: E402
 
 LINE_SECONDS = 10         # length of the paced stream
@@ -44,6 +52,9 @@ LCD_ROWS = 8
 BLK_ON_GRN = 1
 FIRST_PORT = 30           # COM31..COM34 for the scales
 READ_PORT = 39
+# The interpreter's cases take half a second each: enough repetitions that
+# their medians hold still on a shared machine.
+INTERPRETER_REPETITIONS = 15
 
 
 class BenchError(Exception):
@@ -78,10 +89,10 @@ def load_average():
         return float(f.read().split()[0])
 
 
-def bench_interpreter(native_build, runs):
+def bench_interpreter(native_build, repetitions):
     """Median bytes per second of each Google Benchmark case."""
     exe = os.path.join(native_build, "tests", "bench", "bench_interpreter")
-    out = subprocess.run([exe, "--benchmark_repetitions=%d" % max(runs, 5),
+    out = subprocess.run([exe, "--benchmark_repetitions=%d" % repetitions,
                           "--benchmark_enable_random_interleaving=true",
                           "--benchmark_report_aggregates_only=true", "--benchmark_format=json"],
                          check=True, capture_output=True, text=True).stdout
@@ -310,7 +321,7 @@ def idle_run(env, session):
     return shares
 
 
-PARTS = ("interpreter", "paint", "read", "line", "capacity", "idle", "native")
+PARTS = ("interpreter", "paint", "read", "line", "capacity", "idle", "native", "web")
 
 
 def main():
@@ -335,7 +346,9 @@ def main():
                "paints": args.paints, "load": [load_average()]}
     if "interpreter" in parts:
         print("bench: interpreter", flush=True)
-        results["interpreter"] = bench_interpreter(args.native_build, args.runs)
+        results["interpreter_repetitions"] = max(args.runs, INTERPRETER_REPETITIONS)
+        results["interpreter"] = bench_interpreter(args.native_build,
+                                                   results["interpreter_repetitions"])
     env = harness.Env(args.native_build, args.win_build)
     watcher = None
     try:
@@ -368,6 +381,9 @@ def main():
             results["load"].append(load_average())
         if "native" in parts:
             results["native"] = native_bench.run(env, args.native_build, args.runs, SCALES)
+            results["load"].append(load_average())
+        if "web" in parts:
+            results["web"] = web_bench.run(env, args.native_build, args.runs)
             results["load"].append(load_average())
     except BenchError as error:
         print("bench: FAILED: %s" % error)
