@@ -147,13 +147,7 @@ class Watcher:
         return seen
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.stdin.close()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        harness.end_by_stdin(self.process, 10)
 
 
 class Session:

@@ -125,13 +125,8 @@ class Viewers:
         return json.loads(self.process.stdout.readline())
 
     def close(self):
-        if self.process.poll() is None:
-            self.process.stdin.close()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        import harness
+        harness.end_by_stdin(self.process, 10)
 
 
 def frame_header(size):

@@ -182,13 +182,19 @@ class Probe:
         return [int(word, 0) for word in self.value(command).split()]
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.stdin.close()
-            try:
-                self.process.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        end_by_stdin(self.process, 5)
+
+
+def end_by_stdin(process, timeout):
+    """Ends a helper that reads commands on its standard input by closing it;
+    kills it if it has not ended after `timeout` seconds."""
+    if process.poll() is None:
+        process.stdin.close()
+        try:
+            process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
 
 
 class SerialPair:
