@@ -10,16 +10,17 @@ set(Q72_RELEASE_DATE 2026-12-08)
 set(Q72_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/q72display)
 set(files_dir ${PROJECT_BINARY_DIR}/linux-files)
 
+# The manual pages get the version from project().
+foreach(page q72display q72render q72modem)
+  configure_file(${PROJECT_SOURCE_DIR}/man/${page}.1 ${files_dir}/${page}.1 @ONLY)
+endforeach()
+configure_file(${PROJECT_SOURCE_DIR}/NEWS ${files_dir}/changelog COPYONLY)
+
 set(compressed)
-foreach(source man/q72display.1 man/q72render.1 man/q72modem.1 NEWS)
-  get_filename_component(name ${source} NAME)
-  if(name STREQUAL "NEWS")
-    set(name changelog)
-  endif()
+foreach(name q72display.1 q72render.1 q72modem.1 changelog)
   add_custom_command(OUTPUT ${files_dir}/${name}.gz
-    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/${source} ${files_dir}/${name}
-    COMMAND ${GZIP} -9nf ${files_dir}/${name}
-    DEPENDS ${PROJECT_SOURCE_DIR}/${source} VERBATIM)
+    COMMAND ${GZIP} -9nkf ${files_dir}/${name}
+    DEPENDS ${files_dir}/${name} VERBATIM)
   list(APPEND compressed ${files_dir}/${name}.gz)
 endforeach()
 add_custom_target(linux_files ALL DEPENDS ${compressed})
