@@ -28,19 +28,22 @@ headless_demo() {
 }
 
 # package_stage: makes the Debian package from build/, checks it with lintian
-# (no error and no warning) and its AppStream metainfo with appstreamcli, and
-# installs it with apt, as a user would; then runs the installed program's
-# --version and --help, finds its manual page and checks its desktop entry
-# and icon. A machine that did not have the package before does not keep it.
+# (no error, no warning, no hardening tag) and its AppStream metainfo with
+# appstreamcli, and installs it with apt, as a user would; then runs the
+# installed program's --version and --help, finds its manual page and checks
+# its desktop entry and icon. A machine that did not have the package before does not keep it.
 # Without root the package is unpacked into a folder instead.
 package_stage() {
-    local root="" had="" deb deps version help metainfo
+    local root="" had="" deb deps lint version help metainfo
     rm -f build/q72display_*.deb
     (cd build && cpack -G DEB >/dev/null)
     deb=$(echo build/q72display_*.deb)
     deps=$(dpkg-deb -f "$deb" Depends)
     [[ $deps == *libgtk-3-0* ]] || { echo "package: no dependency on GTK 3: $deps" >&2; exit 1; }
-    lintian --fail-on error,warning "$deb" || { echo "package: lintian found faults" >&2; exit 1; }
+    lint=$(lintian --display-info --fail-on error,warning "$deb") ||
+        { echo "$lint"; echo "package: lintian found faults" >&2; exit 1; }
+    echo "$lint"
+    ! grep -q ' hardening-' <<<"$lint" || { echo "package: not hardened" >&2; exit 1; }
     version=$(dpkg-deb -f "$deb" Version)
     if [ "$(id -u)" -eq 0 ]; then
         dpkg-query -W -f='${Status}' q72display 2>/dev/null | grep -q 'install ok installed' && had=1
