@@ -112,7 +112,8 @@ static int openPort(const char *path, int wake, int *out) {
     struct stat info;
     if (stat(path, &info) == 0 && !S_ISCHR(info.st_mode)) return fail(LINK_OPEN_FAIL, NOT_SERIAL);
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return fail(LINK_OPEN_FAIL, g_strerror(errno));
+    // EBUSY: another program holds the device with TIOCEXCL, as we do.
+    if (fd < 0) return fail(LINK_OPEN_FAIL, errno == EBUSY ? IN_USE : g_strerror(errno));
     int result = claim(fd);
     if (result == LINK_OK) result = configure(fd, wake);
     if (result != LINK_OK) {
