@@ -30,7 +30,7 @@ headless_demo() {
 
 # package_stage: makes the Debian package from build/ and installs it with apt,
 # as a user would, then runs the installed program's --help and checks its
-# desktop entry and icon. A machine that did not have the package before does
+# desktop entry, icon and the pictures its README shows. A machine that did not have the package before does
 # not keep it. Without root the package is unpacked into a folder instead.
 package_stage() {
     local root="" had="" deps help
@@ -50,6 +50,11 @@ package_stage() {
     [[ $help == *--port* ]] || { echo "package: q72display --help: $help" >&2; exit 1; }
     desktop-file-validate "$root/usr/share/applications/q72display.desktop"
     test -s "$root/usr/share/icons/hicolor/48x48/apps/q72display.png"
+    local picture
+    for picture in $(grep -o '](docs/[^)]*)' README.md | tr -d '()]'); do
+        test -s "$root/usr/share/doc/q72display/$picture" ||
+            { echo "package: the README's $picture is missing" >&2; exit 1; }
+    done
     if [ -n "$root" ]; then
         rm -rf "$root"
     elif [ -z "$had" ]; then
