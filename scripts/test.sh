@@ -7,7 +7,8 @@
 #      headless: it must link and save its screenshot;
 #   3. the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   4. each fuzz target for a bounded time (FUZZ_SECONDS, default 60);
-#   5. the Windows program, cross-built and tested end to end under Wine;
+#   5. the Windows program, cross-built, its zip checked, and tested end to
+#      end under Wine;
 #   6. the demo, headless, as a new user would first run it: from a fresh
 #      folder with no Wine prefix; it must link, and save its screenshot.
 # Run as root or as an ordinary user: missing packages are installed through
@@ -62,6 +63,22 @@ package_stage() {
     fi
 }
 
+# zip_stage: makes the Windows zip from build-win/ and checks that it holds the
+# program and a README.txt whose every line ends in CRLF, as Notepad needs.
+zip_stage() {
+    rm -f build-win/q72display-*-win64.zip
+    (cd build-win && cpack -G ZIP >/dev/null)
+    python3 - build-win/q72display-*-win64.zip <<'EOF'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z:
+    files = {name.split("/", 1)[-1]: name for name in z.namelist()}
+    assert "q72display.exe" in files and "README.txt" in files, "zip: %s" % sorted(files)
+    text = z.read(files["README.txt"])
+assert text.endswith(b"\r\n") and text.count(b"\n") == text.count(b"\r\n") == text.count(b"\r"), \
+    "zip: README.txt has a line that does not end in CRLF"
+EOF
+}
+
 echo "== native build and tests"
 cmake -S . -B build >/dev/null
 cmake --build build -j"$jobs"
@@ -85,6 +102,7 @@ bash scripts/fuzz.sh "${FUZZ_SECONDS:-60}" stream config keys
 echo "== the Windows program under Wine"
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
 cmake --build build-win -j"$jobs"
+zip_stage
 python3 tests/e2e/run.py --native-build build --win-build build-win
 
 echo "== the demo, headless, from a fresh folder"
