@@ -11,6 +11,7 @@ Env.scaled() one whose display has another DPI.
 
 import contextlib
 import ctypes
+import errno
 import os
 import pwd
 import re
@@ -278,23 +279,29 @@ class SerialPair:
         """Processes other than socat that have the program's end open."""
         return holders_of(self.tty) - {self.process.pid}
 
-    def stty(self):
-        """The line settings of the program's end, as `stty -a` prints them.
-        A program that holds it exclusively (TIOCEXCL) keeps every other
-        opener but root out: then they are read through its own descriptor."""
-        result = subprocess.run(["stty", "-F", self.device, "-a"], capture_output=True, text=True)
-        if result.returncode == 0:
-            return result.stdout
+    def open_end(self, flags):
+        """A descriptor of the program's end. A program that holds it
+        exclusively (TIOCEXCL) keeps every other opener but root out: then a
+        copy of its own descriptor."""
+        try:
+            return os.open(self.device, flags)
+        except OSError as error:
+            if error.errno != errno.EBUSY:
+                raise
         for pid in self.holders():
             for fd in os.listdir("/proc/%d/fd" % pid):
                 if os.readlink("/proc/%d/fd/%s" % (pid, fd)) == self.tty:
-                    borrowed = descriptor_of(pid, int(fd))
-                    try:
-                        return subprocess.run(["stty", "-a"], stdin=borrowed, check=True,
-                                              capture_output=True, text=True).stdout
-                    finally:
-                        os.close(borrowed)
-        raise HarnessError("stty: " + result.stderr.strip())
+                    return descriptor_of(pid, int(fd))
+        raise HarnessError("%s is busy, and no program holds it" % self.device)
+
+    def stty(self):
+        """The line settings of the program's end, as `stty -a` prints them."""
+        fd = self.open_end(os.O_RDONLY | os.O_NOCTTY | os.O_NONBLOCK)
+        try:
+            return subprocess.run(["stty", "-a"], stdin=fd, check=True, capture_output=True,
+                                  text=True).stdout
+        finally:
+            os.close(fd)
 
     def send(self, data):
         """Writes bytes from the modem's end."""

@@ -90,7 +90,7 @@ def test_line_settings_recorded_sessions_and_the_record_file(env):
     log = start_modem(env, pair)
     pair.stop_reading()
     filled = 0
-    fd = os.open(pair.device, os.O_WRONLY | os.O_NONBLOCK | os.O_NOCTTY)
+    fd = pair.open_end(os.O_WRONLY | os.O_NONBLOCK | os.O_NOCTTY)
     try:
         # The kernel moves bytes on between its buffers a little later: full
         # is when a pause has made no room.
