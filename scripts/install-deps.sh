@@ -5,7 +5,7 @@
 #                                        Debian package and its demo (about 1 GB)
 #   bash scripts/install-deps.sh [all]   that and what the tests and the Windows
 #                                        program add: Wine, MinGW-w64, Chromium,
-#                                        the accessibility stack (about 3 GB more)
+#                                        the accessibility stack (about 3 GB in all)
 #
 # Only what is missing is installed. As root apt-get runs directly; as another
 # user through sudo, for the installation only, so that nothing else the
