@@ -31,8 +31,9 @@ headless_demo() {
 
 # package_stage: makes the Debian package from build/ and installs it with apt,
 # as a user would, then runs the installed program's --help and checks its
-# desktop entry, icon and the pictures its README shows. A machine that did not have the package before does
-# not keep it. Without root the package is unpacked into a folder instead.
+# desktop entry, its icon and the pictures its README shows. A machine that
+# did not have the package before does not keep it. Without root the package
+# is unpacked into a folder instead.
 package_stage() {
     local root="" had="" deps help
     rm -f build/q72display_*.deb
