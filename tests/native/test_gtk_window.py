@@ -88,22 +88,25 @@ def window_icons(env, xid):
     return icons
 
 
-def ico_pixels():
-    """res/q72display.ico's one 128 x 128, 256-colour image as 0xFFRRGGBB,
-    rows top first."""
+def ico_pixels(side):
+    """res/q72display.ico's 32-bit side x side image as 0xAARRGGBB, rows top
+    first."""
     path = os.path.join(os.path.dirname(__file__), "..", "..", "res", "q72display.ico")
     with open(path, "rb") as f:
         ico = f.read()
-    palette = ico[22 + 40:22 + 40 + 1024]
-    colour = [0xFF000000 | struct.unpack_from("<I", palette, 4 * i)[0] & 0xFFFFFF
-              for i in range(256)]
-    bottom_up = ico[22 + 40 + 1024:22 + 40 + 1024 + 128 * 128]
-    return [colour[bottom_up[(127 - y) * 128 + x]] for y in range(128) for x in range(128)]
+    for k in range(struct.unpack_from("<H", ico, 4)[0]):
+        width, _, _, _, _, bits, _, offset = struct.unpack_from("<BBBBHHII", ico, 6 + 16 * k)
+        if width == side:
+            assert bits == 32
+            bottom_up = struct.unpack_from("<%dI" % (side * side), ico, offset + 40)
+            return [v for y in reversed(range(side)) for v in bottom_up[y * side:(y + 1) * side]]
+    raise AssertionError("no %d x %d image in the icon" % (side, side))
 
 
 def test_window_icon_is_the_windows_programs_icon_at_the_theme_sizes(env):
     app = env.launch()
     icons = window_icons(env, app.xid)
     assert {16, 24, 32, 48, 128} <= set(icons), sorted(icons)
-    assert icons[128] == ico_pixels()
+    for side in (16, 24, 32, 48):
+        assert icons[side] == ico_pixels(side), side
     assert app.close() == 0
