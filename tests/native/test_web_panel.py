@@ -149,13 +149,64 @@ def http_status(url):
         return error.code
 
 
+# A page as the panel's own script talks: its id, asking for control, and a key.
+CLAIM = json.dumps({"t": "claim", "id": "5" * 32, "want": True})
+KEY = {"t": "key", "down": True, "key": "a", "code": "KeyA", "shift": False, "ctrl": False,
+       "alt": False}
+
+
+def key(**members):
+    return json.dumps(dict(KEY, **members))
+
+
+def test_a_message_of_the_wrong_shape_closes_the_page_and_nothing_else(env):
+    pair = env.serial(17)
+    log = start_modem(env, pair)
+    server = serve(env, pair, "--serve-control")
+    settled(pair)
+    # Each message is sent by a page that views, then by one that comes back
+    # with the same id within the grace, and so holds control again.
+    values = [1, 1.5, False, "x", None, [], {}]
+    wrong = [{"t": v} for v in values if v != "x"]
+    wrong += [dict(KEY, **{name: v}) for name in ("down", "key", "code", "shift", "ctrl", "alt")
+              for v in values if type(v) is not type(KEY[name])]
+    wrong += [{"t": "control", "take": v} for v in values if v is not False]
+    wrong += [dict(KEY, extra=1), {"t": "control"}, {"t": "control", "take": True, "x": 1}]
+    for message in wrong:
+        assert close_code(server, json.dumps(message)) == 1008, message
+        assert close_code(server, CLAIM, json.dumps(message)) == 1008, message
+    claims = [{"t": "claim", "id": v, "want": True} for v in values + ["5" * 31, "G" * 32]]
+    claims += [{"t": "claim", "id": "5" * 32, "want": v} for v in values if v is not False]
+    for message in claims:
+        assert close_code(server, json.dumps(message)) == 1008, message
+    assert close_code(server, CLAIM, CLAIM) == 1008  # one claim a connection
+
+    # Releases count among the 50 keys a second, and a chord is never left
+    # held: Shift pressed and released with Ctrl down sends F6, then F7.
+    chords = [key(down=down, key="Shift", code="ShiftLeft", shift=down, ctrl=True)
+              for _ in range(40) for down in (True, False)]
+    assert close_code(server, CLAIM, key(), *chords, key(key=7)) == 1008
+    log.wait_for(0xF7, 1, 30, "the last Shift released")
+    time.sleep(0.5)
+    codes = log.codes()
+    assert codes[:1] == b"A" and 40 <= len(codes) - 1 <= 52, codes.hex(" ")
+    assert codes[1:] == b"\xf6\xf7" * ((len(codes) - 1) // 2), codes.hex(" ")
+    assert server.process.poll() is None
+
+
 def test_refusals_leave_the_link_undisturbed(env):
     pair = env.serial(14)
     log = start_modem(env, pair)
     server = serve(env, pair, "--serve-control")
-    page = Browser(env).open(server.url)
+    # A scheme named after a member every object has is no scheme.
+    page = Browser(env).open(server.url + "&scheme=constructor")
     page.wait_control("you")
     base = "http://%s/" % server.host
+    # The token leaves the address bar, and the page's script runs by its hash.
+    assert server.token not in page.driver.current_url, page.driver.current_url
+    with urllib.request.urlopen(server.url, timeout=10) as response:
+        policy = response.headers["Content-Security-Policy"]
+    assert re.search(r"script-src 'sha256-[A-Za-z0-9+/]{43}=';", policy), policy
 
     assert http_status(base) == 401
     assert http_status(base + "?token=" + server.token[:-1] + "0") == 401
@@ -194,6 +245,35 @@ def test_refusals_leave_the_link_undisturbed(env):
         "no Origin", "foreign origin http://127.0.0.1:%d" % (server.port + 1), "too many clients",
         "message over 256 bytes", "unknown message", "binary message"], refusals
     assert server.token not in server.stderr()
+
+
+def test_a_page_that_floods_is_dropped_and_holds_up_no_one(env):
+    pair = env.serial(18)
+    log = start_modem(env, pair)
+    server = serve(env, pair, "--serve-control")
+    controller = Browser(env).open(server.url)
+    controller.wait_control("you")
+    viewer = Browser(env).open(server.url)
+    viewer.wait_control("other")
+    settled(pair)
+    # Messages as fast as the server takes them, then pings from a page that
+    # never reads; the screen changes and the controller types meanwhile.
+    floods = [(frame(0x1, json.dumps({"t": "control", "take": False}).encode()),
+               "over 100 messages a second", FINAL_SCREEN, "a"),
+              (frame(0x9, b"p" * 125), "over 32768 bytes a second",
+               FINAL_SCREEN.replace(b"end of test".ljust(21), b"after the floods".ljust(21)),
+               "b")]
+    for data, reason, screen, letter in floods:
+        flood = Flood(server, data)
+        pair.send(screen)
+        controller.keys().xdotool("key", letter)
+        viewer.wait_canvas(env.render_stream(screen, 1, 1))
+        log.wait_for(ord(letter.upper()), 0, 30, "the controller's key")
+        flood.join()
+        assert flood.cut, "the flooding page was not dropped"
+        assert "refused 127.0.0.1: " + reason in server.stderr(), server.stderr()
+    viewer.wait_text("viewers", "^2 viewers$")
+    assert log.codes() == b"AB", log.codes()
 
 
 def test_the_page_reconnects_after_the_server_restarts(env):
