@@ -279,15 +279,23 @@ def test_a_page_that_floods_is_dropped_and_holds_up_no_one(env):
 def test_the_page_reconnects_after_the_server_restarts(env):
     pair = env.serial(15)
     config = env.new_folder("config")
-    server = serve(env, pair, config_home=config)
+    server = serve(env, pair, "--serve-control", config_home=config)
     page = Browser(env).open(server.url)
-    page.wait_text("connection", "^Connected$")
+    page.wait_control("you")
+    viewer = Browser(env).open(server.url)
+    viewer.wait_control("other")
     assert server.close() == 0
     # It waits 1 s, then 2 s, then 4 s, and says so.
     page.wait_text("connection", "trying again in 4 s", timeout=15)
     assert "Connection to the station lost: trying again" in page.said()
-    server = serve(env, pair, config_home=config, address=server.host)  # the same token
-    page.wait_text("connection", "^Connected$", timeout=15)
+    server = serve(env, pair, "--serve-control", config_home=config,
+                   address=server.host)  # the same token
+    # The page that held control is held up while the other comes back
+    # first: control waits for the page that held it.
+    page.js("const end = Date.now() + 5000; while (Date.now() < end);")
+    viewer.wait_text("connection", "^Connected$")
+    page.wait_control("you", timeout=15)
+    viewer.wait_control("other")
     settled(pair)
     pair.send(FINAL_SCREEN)
     page.wait_canvas(env.render_stream(FINAL_SCREEN, 1, 1))
