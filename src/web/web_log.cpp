@@ -22,21 +22,19 @@ static Seen seen[KEPT + 1]; // the last one: all refusals the others have no roo
 static int used;
 static guint timer;
 
-static void print(const char *address, const char *reason, long more) {
-    if (!more) {
-        std::fprintf(stderr, "q72display: refused %s: %s\n", address, reason);
-        return;
-    }
-    // The count with thousands set apart, as people read it.
-    char digits[24], grouped[32];
-    int n = std::snprintf(digits, sizeof digits, "%ld", more), at = 0;
+// The count with thousands set apart, as people read it.
+static void group(long count, char (&out)[32]) {
+    char digits[24];
+    int n = std::snprintf(digits, sizeof digits, "%ld", count), at = 0;
     for (int i = 0; i < n; i++) {
-        if (i && (n - i) % 3 == 0) grouped[at++] = ',';
-        grouped[at++] = digits[i];
+        if (i && (n - i) % 3 == 0) out[at++] = ',';
+        out[at++] = digits[i];
     }
-    grouped[at] = 0;
-    std::fprintf(stderr, "q72display: refused %s: %s, %s more time%s in 10 s\n", address, reason,
-                 grouped, more == 1 ? "" : "s");
+    out[at] = 0;
+}
+
+static void print(const char *address, const char *reason) {
+    std::fprintf(stderr, "q72display: refused %s: %s\n", address, reason);
 }
 
 // Sums up the refusals whose 10 s are over and forgets them.
@@ -49,12 +47,18 @@ static gboolean sumUp(gpointer) {
             seen[kept++] = s;
             continue;
         }
-        if (s.count > SHOWN) print(s.address, s.reason, s.count - SHOWN);
+        if (s.count <= SHOWN) continue;
+        char more[32];
+        group(s.count - SHOWN, more);
+        std::fprintf(stderr, "q72display: refused %s: %s, %s more time%s in 10 s\n", s.address,
+                     s.reason, more, s.count - SHOWN == 1 ? "" : "s");
     }
     used = kept;
     Seen &rest = seen[KEPT];
     if (rest.count && now - rest.since >= WINDOW_US) {
-        print(rest.address, rest.reason, rest.count);
+        char times[32];
+        group(rest.count, times);
+        std::fprintf(stderr, "q72display: refused %s more from other addresses in 10 s\n", times);
         rest.count = 0;
     }
     if (used || rest.count) return G_SOURCE_CONTINUE;
@@ -63,6 +67,7 @@ static gboolean sumUp(gpointer) {
 }
 
 void web_log_refusal(const char *address, const char *reason) {
+    if (!address) address = "?";
     gint64 now = g_get_monotonic_time();
     int i = 0;
     while (i < used &&
@@ -71,7 +76,7 @@ void web_log_refusal(const char *address, const char *reason) {
     if (!timer) timer = g_timeout_add_seconds(1, sumUp, nullptr);
     if (i == used && used == KEPT) {
         Seen &rest = seen[KEPT];
-        if (!rest.count) rest = {"other addresses", "any reason", now, 0};
+        if (!rest.count) rest.since = now;
         rest.count++;
         return;
     }
@@ -80,5 +85,5 @@ void web_log_refusal(const char *address, const char *reason) {
         g_strlcpy(seen[i].address, address, sizeof seen[i].address);
         g_strlcpy(seen[i].reason, reason, sizeof seen[i].reason);
     }
-    if (++seen[i].count <= SHOWN) print(address, reason, 0);
+    if (++seen[i].count <= SHOWN) print(address, reason);
 }

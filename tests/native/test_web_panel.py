@@ -244,6 +244,12 @@ def test_refusals_leave_the_link_undisturbed(env):
         "no token", "wrong token", "no token", "wrong token", "foreign origin http://evil.example",
         "no Origin", "foreign origin http://127.0.0.1:%d" % (server.port + 1), "too many clients",
         "message over 256 bytes", "unknown message", "binary message"], refusals
+    # A flood of the same refusal is counted, and summed up after 10 s.
+    for _ in range(20):
+        assert http_status(base + "?token=0") == 401
+    wait_until(lambda: prefix + "wrong token, 19 more times in 10 s" in server.refusals(), 15,
+               "the refusals summed up")
+    assert server.refusals().count(prefix + "wrong token") == 3, server.refusals()
     assert server.token not in server.stderr()
 
 
