@@ -285,7 +285,13 @@ def test_a_page_that_floods_is_dropped_and_holds_up_no_one(env):
 def test_the_page_reconnects_after_the_server_restarts(env):
     pair = env.serial(15)
     config = env.new_folder("config")
+    # A token set by hand that is too short to be safe is replaced.
+    os.makedirs(os.path.join(config, "q72display"))
+    with open(os.path.join(config, "q72display", "settings.ini"), "w") as f:
+        f.write("[q72display]\ntoken=0123456789abcdef\n")
     server = serve(env, pair, "--serve-control", config_home=config)
+    assert re.fullmatch("[0-9a-f]{32}", server.token), server.token
+    assert "is not 32 to 64 hex digits: a new one is made" in server.stderr()
     page = Browser(env).open(server.url)
     page.wait_control("you")
     viewer = Browser(env).open(server.url)
