@@ -117,7 +117,7 @@ cmake --build build-asan -j"$jobs" --target unit_tests
 build-asan/tests/unit/unit_tests --gtest_brief=1
 
 echo "== fuzzing"
-bash scripts/fuzz.sh "${FUZZ_SECONDS:-60}" stream config keys
+bash scripts/fuzz.sh "${FUZZ_SECONDS:-60}" stream config keys messages
 
 echo "== the Windows program under Wine"
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null

@@ -1,5 +1,6 @@
 #include "web/web_server.h"
 #include "web/web_clients.h"
+#include "web/web_policy.h"
 #include "web/web_token.h"
 
 #include <libsoup/soup.h>
@@ -57,11 +58,8 @@ static bool authorised(SoupServerMessage *msg, GHashTable *query) {
 
 // The page only talks to its own server, is never framed by another site,
 // and hands its address (the token) to no one.
-static void addPageHeaders(SoupMessageHeaders *headers) {
-    soup_message_headers_replace(headers, "Content-Security-Policy",
-                                 "default-src 'none'; script-src 'unsafe-inline'; "
-                                 "style-src 'unsafe-inline'; connect-src 'self'; img-src data:; "
-                                 "base-uri 'none'; form-action 'none'; frame-ancestors 'none'");
+static void addPageHeaders(SoupMessageHeaders *headers, GBytes *page) {
+    soup_message_headers_replace(headers, "Content-Security-Policy", web_page_policy(page));
     soup_message_headers_replace(headers, "X-Frame-Options", "DENY");
     soup_message_headers_replace(headers, "Referrer-Policy", "no-referrer");
     soup_message_headers_replace(headers, "X-Content-Type-Options", "nosniff");
@@ -79,7 +77,7 @@ static void onPage(SoupServer *, SoupServerMessage *msg, const char *path, GHash
         return respond(msg, SOUP_STATUS_METHOD_NOT_ALLOWED, "Only GET\n");
     }
     GBytes *page = g_resources_lookup_data(PAGE_PATH, G_RESOURCE_LOOKUP_FLAGS_NONE, nullptr);
-    addPageHeaders(soup_server_message_get_response_headers(msg));
+    addPageHeaders(soup_server_message_get_response_headers(msg), page);
     soup_server_message_set_status(msg, SOUP_STATUS_OK, nullptr);
     gsize size = 0;
     const void *data = g_bytes_get_data(page, &size);
@@ -124,12 +122,8 @@ static void onHandshake(SoupServer *, SoupServerMessage *msg, const char *, GHas
     if (clients_count() >= maxClients)
         refuse(msg, SOUP_STATUS_SERVICE_UNAVAILABLE, "too many clients",
                "Too many pages are open on the panel\n");
-}
-
-static void onWebSocket(SoupServer *, SoupServerMessage *msg, const char *,
-                        SoupWebsocketConnection *conn, gpointer) {
-    clients_add(conn, soup_server_message_get_socket(msg),
-                soup_server_message_get_remote_host(msg));
+    else
+        clients_upgrade(msg);
 }
 
 static int listeningPort() {
@@ -183,12 +177,8 @@ bool web_server_start(const WebOptions &options, const char *theToken) {
         soup_server_set_tls_certificate(server, certificate);
         g_object_unref(certificate);
     }
-    // With deflate libsoup would not enforce the message size limit.
-    soup_server_remove_websocket_extension(server, SOUP_TYPE_WEBSOCKET_EXTENSION_DEFLATE);
     soup_server_add_handler(server, nullptr, onPage, nullptr, nullptr);
     soup_server_add_handler(server, "/ws", onHandshake, nullptr, nullptr);
-    soup_server_add_websocket_handler(server, "/ws", nullptr, nullptr, onWebSocket, nullptr,
-                                      nullptr);
     if (!listen(options, &error)) {
         std::fprintf(stderr, "q72display: cannot serve on %s port %d: %s\n", options.addr,
                      options.port, error->message);

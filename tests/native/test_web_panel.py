@@ -1,8 +1,9 @@
 """The panel in a browser: the program with --headless --serve (no display)
 and headless Chromium. The canvas equals q72render's picture and the text
 follows; keys typed in the page reach the modem as the Windows test's list
-gives; a second page only views until control passes to it; refusals; the
-page reconnects; a client that stops reading holds up no one."""
+gives; a second page only views until it takes control; refusals; messages
+of the wrong shape; floods; the page reconnects; a client that stops reading
+holds up no one."""
 
 import json
 import os
@@ -20,7 +21,7 @@ from keys import start_modem
 from test_keys import GROUP_END_CODE, GROUP_END_KEY, START_CODE, START_KEY, AutoRepeat, \
     expect_groups, groups
 from test_link import FINAL_SCREEN, play
-from web_harness import Browser, close_code, handshake, serve
+from web_harness import Browser, Flood, close_code, frame, handshake, serve
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                                 "bench"))
@@ -101,7 +102,7 @@ def test_keys_typed_in_the_page_reach_the_modem_as_the_windows_list_gives(env):
     assert got == b"\xb1\xc8\xf6\xf0\xf7", got.hex(" ")
 
 
-def test_a_second_page_only_views_until_control_passes_to_it(env):
+def test_a_second_page_only_views_until_it_takes_control(env):
     pair = env.serial(13)
     log = start_modem(env, pair)
     server = serve(env, pair, "--serve-control")
@@ -116,22 +117,28 @@ def test_a_second_page_only_views_until_control_passes_to_it(env):
     first.keys().xdotool("key", "a")
     log.wait_for(0x41, 0, 30, "the controller's key")
 
-    first.open("about:blank")  # the page is left: control passes
-    second.wait_control("you")
+    # The controller leaves while the other page's user types: control is
+    # kept for it a while, then free, and passes to no one unasked.
+    first.open("about:blank")
     second.wait_text("viewers", "^1 viewer$")
-    assert "You have control: keys go to the modem" in second.said()
     second.keys().xdotool("key", "c")
-    log.wait_for(0x43, 0, 30, "the new controller's key")
-
+    second.wait_control("free", timeout=15)
+    assert "View only: nobody has control" in second.said()
+    second.keys().xdotool("key", "c")
     take = second.driver.find_element(By.ID, "take")
-    take.click()  # "Give up control"
-    second.wait_control("free")
-    second.keys().xdotool("key", "d")
     take.click()  # "Take control"
     second.wait_control("you")
+    second.keys().xdotool("key", "d")
+    log.wait_for(0x44, 0, 30, "the key after taking control")
+
+    take.click()  # "Give up control"
+    second.wait_control("free")
     second.keys().xdotool("key", "e")
-    log.wait_for(0x45, 0, 30, "the key after taking control")
-    assert log.codes() == b"ACE", log.codes()
+    take.click()
+    second.wait_control("you")
+    second.keys().xdotool("key", "f")
+    log.wait_for(0x46, 0, 30, "the key after taking control again")
+    assert log.codes() == b"ADF", log.codes()
 
 
 def http_status(url):
@@ -142,13 +149,64 @@ def http_status(url):
         return error.code
 
 
+# A page as the panel's own script talks: its id, asking for control, and a key.
+CLAIM = json.dumps({"t": "claim", "id": "5" * 32, "want": True})
+KEY = {"t": "key", "down": True, "key": "a", "code": "KeyA", "shift": False, "ctrl": False,
+       "alt": False}
+
+
+def key(**members):
+    return json.dumps(dict(KEY, **members))
+
+
+def test_a_message_of_the_wrong_shape_closes_the_page_and_nothing_else(env):
+    pair = env.serial(17)
+    log = start_modem(env, pair)
+    server = serve(env, pair, "--serve-control")
+    settled(pair)
+    # Each message is sent by a page that views, then by one that comes back
+    # with the same id within the grace, and so holds control again.
+    values = [1, 1.5, False, "x", None, [], {}]
+    wrong = [{"t": v} for v in values if v != "x"]
+    wrong += [dict(KEY, **{name: v}) for name in ("down", "key", "code", "shift", "ctrl", "alt")
+              for v in values if type(v) is not type(KEY[name])]
+    wrong += [{"t": "control", "take": v} for v in values if v is not False]
+    wrong += [dict(KEY, extra=1), {"t": "control"}, {"t": "control", "take": True, "x": 1}]
+    for message in wrong:
+        assert close_code(server, json.dumps(message)) == 1008, message
+        assert close_code(server, CLAIM, json.dumps(message)) == 1008, message
+    claims = [{"t": "claim", "id": v, "want": True} for v in values + ["5" * 31, "G" * 32]]
+    claims += [{"t": "claim", "id": "5" * 32, "want": v} for v in values if v is not False]
+    for message in claims:
+        assert close_code(server, json.dumps(message)) == 1008, message
+    assert close_code(server, CLAIM, CLAIM) == 1008  # one claim a connection
+
+    # Releases count among the 50 keys a second, and a chord is never left
+    # held: Shift pressed and released with Ctrl down sends F6, then F7.
+    chords = [key(down=down, key="Shift", code="ShiftLeft", shift=down, ctrl=True)
+              for _ in range(40) for down in (True, False)]
+    assert close_code(server, CLAIM, key(), *chords, key(key=7)) == 1008
+    log.wait_for(0xF7, 1, 30, "the last Shift released")
+    time.sleep(0.5)
+    codes = log.codes()
+    assert codes[:1] == b"A" and 40 <= len(codes) - 1 <= 52, codes.hex(" ")
+    assert codes[1:] == b"\xf6\xf7" * ((len(codes) - 1) // 2), codes.hex(" ")
+    assert server.process.poll() is None
+
+
 def test_refusals_leave_the_link_undisturbed(env):
     pair = env.serial(14)
     log = start_modem(env, pair)
     server = serve(env, pair, "--serve-control")
-    page = Browser(env).open(server.url)
+    # A scheme named after a member every object has is no scheme.
+    page = Browser(env).open(server.url + "&scheme=constructor")
     page.wait_control("you")
     base = "http://%s/" % server.host
+    # The token leaves the address bar, and the page's script runs by its hash.
+    assert server.token not in page.driver.current_url, page.driver.current_url
+    with urllib.request.urlopen(server.url, timeout=10) as response:
+        policy = response.headers["Content-Security-Policy"]
+    assert re.search(r"script-src 'sha256-[A-Za-z0-9+/]{43}=';", policy), policy
 
     assert http_status(base) == 401
     # The token with its last digit changed: always a wrong one.
@@ -188,21 +246,70 @@ def test_refusals_leave_the_link_undisturbed(env):
         "no token", "wrong token", "no token", "wrong token", "foreign origin http://evil.example",
         "no Origin", "foreign origin http://127.0.0.1:%d" % (server.port + 1), "too many clients",
         "message over 256 bytes", "unknown message", "binary message"], refusals
+    # A flood of the same refusal is counted, and summed up after 10 s.
+    for _ in range(20):
+        assert http_status(base + "?token=0") == 401
+    wait_until(lambda: prefix + "wrong token, 19 more times in 10 s" in server.refusals(), 15,
+               "the refusals summed up")
+    assert server.refusals().count(prefix + "wrong token") == 3, server.refusals()
     assert server.token not in server.stderr()
+
+
+def test_a_page_that_floods_is_dropped_and_holds_up_no_one(env):
+    pair = env.serial(18)
+    log = start_modem(env, pair)
+    server = serve(env, pair, "--serve-control")
+    controller = Browser(env).open(server.url)
+    controller.wait_control("you")
+    viewer = Browser(env).open(server.url)
+    viewer.wait_control("other")
+    settled(pair)
+    # Messages as fast as the server takes them, then pings from a page that
+    # never reads; the screen changes and the controller types meanwhile.
+    floods = [(frame(0x1, json.dumps({"t": "control", "take": False}).encode()),
+               "over 100 messages a second", FINAL_SCREEN, "a"),
+              (frame(0x9, b"p" * 125), "over 32768 bytes a second",
+               FINAL_SCREEN.replace(b"end of test".ljust(21), b"after the floods".ljust(21)),
+               "b")]
+    for data, reason, screen, letter in floods:
+        flood = Flood(server, data)
+        pair.send(screen)
+        controller.keys().xdotool("key", letter)
+        viewer.wait_canvas(env.render_stream(screen, 1, 1))
+        log.wait_for(ord(letter.upper()), 0, 30, "the controller's key")
+        flood.join()
+        assert flood.cut, "the flooding page was not dropped"
+        assert "refused 127.0.0.1: " + reason in server.stderr(), server.stderr()
+    viewer.wait_text("viewers", "^2 viewers$")
+    assert log.codes() == b"AB", log.codes()
 
 
 def test_the_page_reconnects_after_the_server_restarts(env):
     pair = env.serial(15)
     config = env.new_folder("config")
-    server = serve(env, pair, config_home=config)
+    # A token set by hand that is too short to be safe is replaced.
+    os.makedirs(os.path.join(config, "q72display"))
+    with open(os.path.join(config, "q72display", "settings.ini"), "w") as f:
+        f.write("[q72display]\ntoken=0123456789abcdef\n")
+    server = serve(env, pair, "--serve-control", config_home=config)
+    assert re.fullmatch("[0-9a-f]{32}", server.token), server.token
+    assert "is not 32 to 64 hex digits: a new one is made" in server.stderr()
     page = Browser(env).open(server.url)
-    page.wait_text("connection", "^Connected$")
+    page.wait_control("you")
+    viewer = Browser(env).open(server.url)
+    viewer.wait_control("other")
     assert server.close() == 0
     # It waits 1 s, then 2 s, then 4 s, and says so.
     page.wait_text("connection", "trying again in 4 s", timeout=15)
     assert "Connection to the station lost: trying again" in page.said()
-    server = serve(env, pair, config_home=config, address=server.host)  # the same token
-    page.wait_text("connection", "^Connected$", timeout=15)
+    server = serve(env, pair, "--serve-control", config_home=config,
+                   address=server.host)  # the same token
+    # The page that held control is held up while the other comes back
+    # first: control waits for the page that held it.
+    page.js("const end = Date.now() + 5000; while (Date.now() < end);")
+    viewer.wait_text("connection", "^Connected$")
+    page.wait_control("you", timeout=15)
+    viewer.wait_control("other")
     settled(pair)
     pair.send(FINAL_SCREEN)
     page.wait_canvas(env.render_stream(FINAL_SCREEN, 1, 1))

@@ -10,6 +10,8 @@ import os
 import re
 import socket
 import subprocess
+import threading
+import time
 
 import websockets
 from PIL import Image as PilImage
@@ -169,8 +171,9 @@ def webdriver_key(name):
     return WEBDRIVER_KEYS.get(name)
 
 
-# The panel takes at most 50 key presses a second.
-KEY_PAUSE = 0.025
+# The panel takes at most 50 keys a second, presses and releases: a key
+# typed is both.
+KEY_PAUSE = 0.05
 
 
 class KeyPlayer:
@@ -226,16 +229,50 @@ def handshake(server, origin, token=None, host=None, keep=False):
     return status
 
 
-def close_code(server, message):
-    """Connects as the page would, sends `message` (str or bytes) and returns
-    the code the server closed the connection with."""
+def close_code(server, *messages):
+    """Connects as the page would, sends `messages` (str or bytes) in turn and
+    returns the code the server closed the connection with."""
     async def run():
         async with websockets.connect(server.ws_url, origin=server.origin,
                                       compression=None, max_size=None) as ws:
-            await ws.send(message)
+            for message in messages:
+                await ws.send(message)
             try:
                 while True:
                     await asyncio.wait_for(ws.recv(), 10)
             except websockets.ConnectionClosed as closed:
                 return closed.rcvd.code if closed.rcvd else None
     return asyncio.run(run())
+
+
+def frame(opcode, payload):
+    """A masked WebSocket frame of up to 125 bytes, as a client sends it."""
+    mask = os.urandom(4)
+    return bytes([0x80 | opcode, 0x80 | len(payload)]) + mask + bytes(
+        b ^ mask[i % 4] for i, b in enumerate(payload))
+
+
+class Flood(threading.Thread):
+    """A page that sends `data` over and over, as fast as the server takes
+    it, and never reads; `cut` tells whether the server ended the connection
+    within `seconds`."""
+
+    def __init__(self, server, data, seconds=20):
+        super().__init__(daemon=True)
+        status, self.sock = handshake(server, server.origin, keep=True)
+        assert status == 101
+        self.data, self.seconds, self.cut = data * 64, seconds, False
+        self.start()
+
+    def run(self):
+        end = time.monotonic() + self.seconds
+        self.sock.settimeout(1)
+        try:
+            while time.monotonic() < end:
+                try:
+                    self.sock.sendall(self.data)
+                except socket.timeout:
+                    pass
+        except OSError:
+            self.cut = True
+        self.sock.close()
