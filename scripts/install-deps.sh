@@ -11,7 +11,7 @@ packages=(
     xvfb xdotool socat imagemagick x11-utils xclip
     dpkg-dev file desktop-file-utils
     python3-pyatspi at-spi2-core dbus-daemon python3-gi gir1.2-gtk-3.0
-    libsoup-3.0-dev libjson-glib-dev glib-networking
+    libsoup-3.0-dev libjson-glib-dev libgnutls28-dev glib-networking
     chromium chromium-driver python3-selenium python3-websockets python3-pil openssl
 )
 
