@@ -9,6 +9,7 @@
 #include <cstring>
 
 struct Connection {
+    GIOStream *stream;      // the stream handed over (TCP, or TLS over it), not owned
     GSocketConnection *tcp; // alive as long as this record: the stream handed over holds it
     GSocketAddress *remote; // libsoup gives each of the connection's messages this object
     guint timer;            // while the connection waits
@@ -38,10 +39,19 @@ static void stopWaiting(Connection *c) {
     c->timer = 0;
 }
 
-// Shutting the socket makes libsoup end the connection on its own terms.
+// Shutting the socket wakes whatever waits on it, and libsoup then ends the
+// connection. Closing it as well stops a client that keeps sending: Linux
+// goes on queueing what arrives after a shutdown, and libsoup would read
+// it. A TLS handshake may be using the socket in glib-networking's thread:
+// that connection is only shut, and its handshake fails at its next write.
 static void giveUp(Connection *c) {
     stopWaiting(c);
-    g_socket_shutdown(g_socket_connection_get_socket(c->tcp), TRUE, TRUE, nullptr);
+    GSocket *socket = g_socket_connection_get_socket(c->tcp);
+    g_socket_shutdown(socket, TRUE, TRUE, nullptr);
+    bool handshaking = G_IS_TLS_CONNECTION(c->stream) &&
+                       g_tls_connection_get_protocol_version(G_TLS_CONNECTION(c->stream)) ==
+                           G_TLS_PROTOCOL_VERSION_UNKNOWN;
+    if (!handshaking) g_socket_close(socket, nullptr);
 }
 
 static gboolean onTooSlow(gpointer data) {
@@ -108,6 +118,7 @@ static void take(GSocketConnection *tcp) {
         return;
     }
     Connection *c = g_new0(Connection, 1);
+    c->stream = stream;
     c->tcp = tcp;
     c->remote = remote;
     g_queue_push_tail(&waiting, c);
@@ -221,4 +232,15 @@ void listen_trust(SoupServerMessage *msg) {
 GSocket *listen_socket(SoupServerMessage *msg) {
     Connection *c = connectionOf(msg);
     return c ? g_socket_connection_get_socket(c->tcp) : nullptr;
+}
+
+void listen_answer_and_close(SoupServerMessage *msg, const char *response) {
+    Connection *c = connectionOf(msg);
+    if (!c) return;
+    // A few hundred bytes fit an empty send buffer; the read side may be
+    // busy with libsoup, so nothing here waits.
+    GOutputStream *out = g_io_stream_get_output_stream(c->stream);
+    g_pollable_output_stream_write_nonblocking(G_POLLABLE_OUTPUT_STREAM(out), response,
+                                               std::strlen(response), nullptr, nullptr);
+    giveUp(c);
 }

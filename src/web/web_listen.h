@@ -26,3 +26,8 @@ void listen_trust(SoupServerMessage *msg);
 
 // The TCP socket under `msg` (for its send queue and to shut it), or null.
 GSocket *listen_socket(SoupServerMessage *msg);
+
+// Writes `response` (a whole HTTP response) and shuts the connection of
+// `msg`, which libsoup then ends: libsoup itself would read the request's
+// whole body, into memory, before it answered.
+void listen_answer_and_close(SoupServerMessage *msg, const char *response);

@@ -81,6 +81,13 @@ static bool hasBody(SoupMessageHeaders *headers) {
 // takes no body, no method but GET and HEAD, and nothing without the token.
 static void onHeaders(SoupServer *, SoupServerMessage *msg, const char *, GHashTable *query,
                       gpointer) {
+    if (hasBody(soup_server_message_get_request_headers(msg))) {
+        web_log_refusal(soup_server_message_get_remote_host(msg), "request with a body");
+        listen_answer_and_close(msg, "HTTP/1.1 413 Content Too Large\r\nConnection: close\r\n"
+                                     "Content-Length: 0\r\n\r\n");
+        soup_server_message_set_status(msg, SOUP_STATUS_REQUEST_ENTITY_TOO_LARGE, nullptr);
+        return;
+    }
     const char *method = soup_server_message_get_method(msg);
     if (method != SOUP_METHOD_GET && method != SOUP_METHOD_HEAD) {
         soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Allow",
@@ -93,9 +100,6 @@ static void onHeaders(SoupServer *, SoupServerMessage *msg, const char *, GHashT
         g_free(shown);
         return;
     }
-    if (hasBody(soup_server_message_get_request_headers(msg)))
-        return refuse(msg, SOUP_STATUS_REQUEST_ENTITY_TOO_LARGE, "request with a body",
-                      "The panel takes no request body\n");
     if (authorised(msg, query)) listen_trust(msg);
 }
 
