@@ -29,8 +29,8 @@ static const GOptionEntry entries[] = {
      "Serve over https and wss with this PEM certificate", "FILE"},
     {"tls-key", 0, 0, G_OPTION_ARG_FILENAME, &tlsKey, "The certificate's PEM private key", "FILE"},
     {"serve-insecure", 0, 0, G_OPTION_ARG_NONE, &insecure,
-     "Allow --serve-control over plain http off loopback: INSECURE, anyone who sees the "
-     "traffic gets the token and the keys",
+     "Allow --serve-control over plain http off loopback (insecure: whoever sees the "
+     "traffic gets the token)",
      nullptr},
     {},
 };
