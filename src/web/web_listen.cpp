@@ -27,7 +27,7 @@ static int boundPort;
 // flood rather than one by one.
 static struct {
     int closed, closedThen;
-    gint64 since;
+    gint64 first, last;
 } flood;
 
 static int acceptFailures;
@@ -76,9 +76,9 @@ static gboolean onFloodCheck(gpointer) {
         return G_SOURCE_CONTINUE;
     }
     std::fprintf(stderr,
-                 "q72display: refused %d connections in %d s: more than %d waited for a "
+                 "q72display: refused %d connections in %.1f s: more than %d waited for a "
                  "first request\n",
-                 flood.closed, (int)((g_get_monotonic_time() - flood.since) / G_USEC_PER_SEC),
+                 flood.closed, (double)(flood.last - flood.first) / G_USEC_PER_SEC,
                  LISTEN_WAITING_MAX);
     flood = {};
     return G_SOURCE_REMOVE;
@@ -88,12 +88,13 @@ static gboolean onFloodCheck(gpointer) {
 // its request at once still gets in while idle connections pour in.
 static void closeOldest() {
     giveUp((Connection *)g_queue_peek_head(&waiting));
+    flood.last = g_get_monotonic_time();
     if (flood.closed++) return;
     std::fprintf(stderr,
                  "q72display: refused connections: more than %d wait for a first "
                  "request, the oldest is closed for each new one\n",
                  LISTEN_WAITING_MAX);
-    flood.since = g_get_monotonic_time();
+    flood.first = flood.last;
     g_timeout_add_seconds(LISTEN_REQUEST_S, onFloodCheck, nullptr);
 }
 
