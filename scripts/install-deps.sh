@@ -14,7 +14,7 @@ set -euo pipefail
 
 build=(
     cmake g++ make python3 pkg-config
-    libgtk-3-dev libpng-dev libsoup-3.0-dev libjson-glib-dev glib-networking
+    libgtk-3-dev libpng-dev libsoup-3.0-dev libjson-glib-dev libgnutls28-dev glib-networking
     libgtest-dev libgmock-dev libbenchmark-dev
     dpkg-dev file
     xvfb xdotool socat imagemagick

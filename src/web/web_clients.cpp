@@ -1,6 +1,7 @@
 #include "web/web_clients.h"
 #include "gtk/gtk_serial.h"
 #include "link/keymap.h"
+#include "web/web_listen.h"
 #include "web/web_messages.h"
 #include "web/web_parse.h"
 #include "web/web_screen.h"
@@ -448,7 +449,7 @@ void clients_add(SoupWebsocketConnection *conn, GSocket *socket, const char *add
 // Once the 101 is written the connection is the WebSocket's, read through
 // the throttle.
 static void onUpgraded(SoupServerMessage *msg, gpointer) {
-    GSocket *socket = (GSocket *)g_object_ref(soup_server_message_get_socket(msg));
+    GSocket *socket = (GSocket *)g_object_ref(listen_socket(msg));
     char *address = g_strdup(soup_server_message_get_remote_host(msg));
     const char *origin =
         soup_message_headers_get_one(soup_server_message_get_request_headers(msg), "Origin");

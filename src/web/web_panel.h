@@ -3,7 +3,8 @@
 #pragma once
 #include <glib.h>
 
-// --serve, --headless, --serve-control, --max-clients, --tls-cert, --tls-key.
+// --serve, --headless, --serve-control, --max-clients, --tls-cert, --tls-key,
+// --serve-insecure.
 GOptionGroup *web_option_group();
 
 // After the options are parsed: a message for a bad value, else null.

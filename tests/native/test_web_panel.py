@@ -3,11 +3,17 @@ and headless Chromium. The canvas equals q72render's picture and the text
 follows; keys typed in the page reach the modem as the Windows test's list
 gives; a second page only views until it takes control; refusals; messages
 of the wrong shape; floods; the page reconnects; a client that stops reading
-holds up no one."""
+holds up no one. And what anyone on the network can try: idle connections,
+large bodies, old TLS; and what the server refuses to start with: a key not
+the certificate's, control over plain http off loopback."""
 
 import json
 import os
 import re
+import resource
+import socket
+import ssl
+import subprocess
 import sys
 import time
 import urllib.error
@@ -21,7 +27,8 @@ from keys import start_modem
 from test_keys import GROUP_END_CODE, GROUP_END_KEY, START_CODE, START_KEY, AutoRepeat, \
     expect_groups, groups
 from test_link import FINAL_SCREEN, play
-from web_harness import Browser, Flood, close_code, frame, handshake, serve
+from web_harness import Browser, Flood, close_code, frame, handshake, refused_at_start, send_body, \
+    serve
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                                 "bench"))
@@ -334,3 +341,85 @@ def test_a_client_that_stops_reading_holds_up_neither_the_others_nor_the_lcd(env
     wait_until(lambda: "stopped reading" in server.stderr(), 20, "the client to be dropped")
     page.wait_text("viewers", "^1 viewer$")
     stalled.close()
+
+
+def test_idle_connections_beyond_the_descriptor_limit_lock_no_one_out(env):
+    """As under systemd's default limit of 1,024 descriptors."""
+    pair = env.serial(17)
+    server = serve(env, pair, descriptors=1024)
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, min(hard, 4096)), hard))
+    idle = [socket.create_connection(("127.0.0.1", server.port), timeout=10)
+            for _ in range(1100)]
+    page = Browser(env).open(server.url)
+    page.wait_text("connection", "^Connected$")
+    # The oldest is closed for each one beyond 32, the rest after 10 s.
+    deadline = time.monotonic() + 20
+    for sock in idle:
+        sock.settimeout(max(0.1, deadline - time.monotonic()))
+        assert sock.recv(1) == b"", "an idle connection is still open"
+        sock.close()
+    lines = server.stderr().splitlines()
+    assert len([line for line in lines if "refused connections" in line]) == 1, lines
+    page.open(server.url)
+    page.wait_text("connection", "^Connected$")
+
+
+def test_bodies_and_methods_are_refused_at_the_headers(env):
+    pair = env.serial(18)
+    server = serve(env, pair)
+    before = server.memory()
+    size = 300 << 20
+    for head, status, chunked in (("POST / HTTP/1.1", 413, False),
+                                  ("GET /?token=%s HTTP/1.1" % server.token, 413, False),
+                                  ("GET /ws?token=%s HTTP/1.1" % server.token, 413, True)):
+        got, sent = send_body(server, head, size, chunked)
+        assert (got, sent < size) == (status, True), (head, got, sent)
+    assert server.memory() - before < 16 << 20, (before, server.memory())
+
+
+def test_control_over_plain_http_only_on_loopback_unless_asked_for(env):
+    pair = env.serial(19)
+    status, err = refused_at_start(env, pair, "--serve", "0.0.0.0:0", "--serve-control")
+    assert status == 2 and err.count("\n") == 1 and "--tls-cert" in err, (status, err)
+    server = serve(env, pair, "--serve-control", "--serve-insecure", address="0.0.0.0:0")
+    assert http_status("http://127.0.0.1:%d/?token=%s" % (server.port, server.token)) == 200
+
+
+def negotiated(server, version, ciphers="DEFAULT:@SECLEVEL=0"):
+    """The TLS version and suite a client offering only `version` and
+    `ciphers` gets, or None when the handshake fails."""
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+    context.check_hostname = False
+    context.verify_mode = ssl.CERT_NONE
+    context.minimum_version = context.maximum_version = version
+    context.set_ciphers(ciphers)
+    try:
+        with socket.create_connection(("127.0.0.1", server.port), timeout=10) as raw, \
+                context.wrap_socket(raw) as tls:
+            return tls.version(), tls.cipher()[0]
+    except (ssl.SSLError, ConnectionError):
+        return None
+
+
+def test_tls_1_2_or_later_with_forward_secrecy_and_a_key_that_fits(env):
+    pair = env.serial(20)
+    cert, key, other = env.scratch("cert.pem"), env.scratch("key.pem"), env.scratch("other.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                    "-out", cert, "-days", "2", "-subj", "/CN=localhost", "-addext",
+                    "subjectAltName=IP:127.0.0.1"], check=True, capture_output=True)
+    subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-out", other], check=True,
+                   capture_output=True)
+    status, err = refused_at_start(env, pair, "--serve", "127.0.0.1:0", "--tls-cert", cert,
+                                   "--tls-key", other)
+    assert (status, err) == (1, "q72display: cannot use %s and %s for TLS: the key is not the "
+                                "certificate's\n" % (cert, other)), (status, err)
+
+    server = serve(env, pair, "--tls-cert", cert, "--tls-key", key)
+    v = ssl.TLSVersion
+    assert negotiated(server, v.TLSv1) is None
+    assert negotiated(server, v.TLSv1_1) is None
+    assert negotiated(server, v.TLSv1_2, "AES128-SHA:AES256-GCM-SHA384") is None  # RSA exchange
+    assert negotiated(server, v.TLSv1_2, "ECDHE-RSA-AES128-SHA") is None  # CBC
+    assert negotiated(server, v.TLSv1_2) == ("TLSv1.2", "ECDHE-RSA-AES256-GCM-SHA384")
+    assert negotiated(server, v.TLSv1_3)[0] == "TLSv1.3"

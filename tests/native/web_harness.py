@@ -8,6 +8,8 @@ import base64
 import io
 import os
 import re
+import resource
+import select
 import socket
 import subprocess
 import threading
@@ -28,17 +30,30 @@ from images import Image
 URL = re.compile(r"the panel is at (https?)://([^/]+)/\?token=(\S+)")
 
 
+def headless_env(config_home):
+    environment = dict(os.environ, XDG_CONFIG_HOME=config_home)
+    environment.pop("DISPLAY", None)
+    return environment
+
+
 class Server(gtk_harness.App):
     """q72display --headless --serve ADDR:PORT, without DISPLAY; its settings
-    folder (and so its token) may be shared with an earlier run."""
+    folder (and so its token) may be shared with an earlier run. With
+    `descriptors`, it may open that many files (soft and hard limit)."""
+
+    descriptors = None
+
+    def _limit(self):
+        if self.descriptors:
+            resource.setrlimit(resource.RLIMIT_NOFILE, (self.descriptors, self.descriptors))
 
     def start(self):
-        environment = dict(os.environ, XDG_CONFIG_HOME=self.config_home)
-        environment.pop("DISPLAY", None)
         self.stdout_path = os.path.join(self.config_home, "stdout.txt")
         with open(self.stdout_path, "wb") as out, open(self.stderr_path, "wb") as err:
-            self.process = subprocess.Popen([self.exe] + self.args, env=environment,
-                                            stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            self.process = subprocess.Popen([self.exe] + self.args,
+                                            env=headless_env(self.config_home),
+                                            stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                            preexec_fn=self._limit)
         self.env.apps.append(self)
         found = wait_until(self._address, 10, "the panel's address on standard output")
         self.scheme, self.host, self.token = found.groups()
@@ -59,12 +74,54 @@ class Server(gtk_harness.App):
     def refusals(self):
         return [line for line in self.stderr().splitlines() if " refused " in line]
 
+    def memory(self):
+        """The server's resident memory, in bytes."""
+        with open("/proc/%d/status" % self.process.pid) as f:
+            return int(re.search(r"VmRSS:\s+(\d+) kB", f.read()).group(1)) * 1024
 
-def serve(env, pair, *args, config_home=None, address="127.0.0.1:0"):
+
+def serve(env, pair, *args, config_home=None, address="127.0.0.1:0", descriptors=None):
     """The program with its link on `pair` and the panel on `address`."""
     config_home = config_home or env.new_folder("config")
-    return Server(env, ["--headless", "--port", pair.device, "--serve", address] + list(args),
-                  config_home).start()
+    server = Server(env, ["--headless", "--port", pair.device, "--serve", address] + list(args),
+                    config_home)
+    server.descriptors = descriptors
+    return server.start()
+
+
+def refused_at_start(env, pair, *args):
+    """Runs the program as serve() would, with `args`, to an end that should
+    come at once; (exit status, standard error)."""
+    result = subprocess.run([env.program, "--headless", "--port", pair.device] + list(args),
+                            env=headless_env(env.new_folder("config")), timeout=10,
+                            stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    return result.returncode, result.stderr
+
+
+def send_body(server, head, size, chunked=False):
+    """Sends the request line `head` with a body of `size` bytes (with
+    Content-Length, or chunked), a megabyte at a time, until the server
+    answers or stops taking them; (status, body bytes sent)."""
+    sock = socket.create_connection(("127.0.0.1", server.port), timeout=30)
+    length = "Transfer-Encoding: chunked" if chunked else "Content-Length: %d" % size
+    sock.sendall(("%s\r\nHost: %s\r\n%s\r\n\r\n" % (head, server.host, length)).encode())
+    mega = 1 << 20
+    piece = b"%x\r\n%s\r\n" % (mega, b"x" * mega) if chunked else b"x" * mega
+    sent = 0
+    try:
+        while sent < size and not select.select([sock], [], [], 0)[0]:
+            sock.sendall(piece)
+            sent += mega
+        if chunked and sent >= size:
+            sock.sendall(b"0\r\n\r\n")
+    except OSError:
+        pass  # the server has closed: its answer may be there to read
+    try:
+        reply = sock.recv(256)
+    except OSError:
+        reply = b""
+    sock.close()
+    return (int(reply.split()[1]) if reply else None), sent
 
 
 class Browser:
