@@ -9,6 +9,7 @@
 // rows changed or something was said, the UTF-8 JSON of {"t":"text"}
 // (changed rows, what to announce). From a page: {"t":"key"} (down, key,
 // code, shift, ctrl, alt) and {"t":"control"} (take).
+// The history of the scrolling area goes as {"t":"history"} (web_history.h).
 #pragma once
 #include "web/web_options.h"
 

@@ -1,7 +1,8 @@
 """The panel in a browser: the program with --headless --serve (no display)
 and headless Chromium. The canvas equals q72render's picture and the text
-follows; keys typed in the page reach the modem as the Windows test's list
-gives; a second page only views until control passes to it; refusals; the
+follows; the history holds what scrolled away, after a reload too, and
+saves as a transcript; keys typed in the page reach the modem as the Windows
+test's list gives, and the Menu key leaves the LCD; a second page only views until control passes to it; refusals; the
 page reconnects; a client that stops reading holds up no one."""
 
 import json
@@ -20,7 +21,7 @@ from keys import start_modem
 from test_keys import GROUP_END_CODE, GROUP_END_KEY, START_CODE, START_KEY, AutoRepeat, \
     expect_groups, groups
 from test_link import FINAL_SCREEN, play
-from web_harness import Browser, close_code, handshake, serve
+from web_harness import Browser, close_code, handshake, history_of, serve
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                                 "bench"))
@@ -59,6 +60,40 @@ def test_the_canvas_equals_q72renders_picture_and_the_text_follows(env):
     wait_until(lambda: typed() == "CQ DE", 10, "the typed characters")
     time.sleep(0.5)
     assert typed() == "CQ DE", page.said(before)
+
+
+TIME = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+
+
+def test_the_history_holds_what_scrolled_away_after_a_reload_too_and_saves(env):
+    pair = env.serial(17)
+    server = serve(env, pair)
+    page = Browser(env).open(server.url)
+    page.wait_text("connection", "^Connected$")
+    settled(pair)
+    started = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime())
+    sent = play(env, pair, ["s005.bin", "s000.bin", "s009.bin", "s006.bin"])
+    expected = history_of(env, sent)
+    assert len(expected) > 40, expected
+    ended = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(time.time() + 1))
+
+    def shows_them(load):
+        wait_until(lambda: [text for _, text in page.history()] == expected, 15,
+                   "the history %s: %r" % (load, page.history()))
+    shows_them("as the lines came")
+    page.driver.refresh()
+    shows_them("after a reload")
+    shown = page.history()
+    assert all(TIME.match(t) and started <= t <= ended for t, _ in shown), shown
+
+    folder = env.new_folder("downloads")
+    page.driver.execute_cdp_cmd("Browser.setDownloadBehavior",
+                                {"behavior": "allow", "downloadPath": folder})
+    page.driver.find_element(By.ID, "save").click()
+    saved = os.path.join(folder, "q72display-history.txt")
+    wait_until(lambda: os.path.exists(saved), 10, "the saved history")
+    with open(saved, encoding="utf-8", newline="") as f:
+        assert f.read() == "".join("%s\t%s\n" % tuple(line) for line in shown)
 
 
 class KeyNames:
