@@ -135,6 +135,20 @@ def test_keys_typed_in_the_page_reach_the_modem_as_the_windows_list_gives(env):
     got, _ = log.wait_for(GROUP_END_CODE, start, 30, "the key bar's keys")
     assert got == b"\xb1\xc8\xf6\xf0\xf7", got.hex(" ")
 
+    # The Menu key takes the focus from the LCD to the key bar and sends
+    # nothing; Shift+Tab brings it back.
+    start = len(log.codes())
+    for kind in ("rawKeyDown", "keyUp"):
+        page.driver.execute_cdp_cmd("Input.dispatchKeyEvent", {
+            "type": kind, "key": "ContextMenu", "code": "ContextMenu",
+            "windowsVirtualKeyCode": 93})
+    assert page.js("return document.activeElement.textContent") == "Esc"
+    keys.xdotool("keydown", "Shift_L", "key", "Tab", "keyup", "Shift_L")
+    assert page.js("return document.activeElement.id") == "lcd"
+    keys.xdotool("key", GROUP_END_KEY)
+    got, _ = log.wait_for(GROUP_END_CODE, start, 30, "the key after the Menu key")
+    assert got == b"", got.hex(" ")
+
 
 def test_a_second_page_only_views_until_control_passes_to_it(env):
     pair = env.serial(13)
