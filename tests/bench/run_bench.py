@@ -3,13 +3,15 @@
 painters, the port reads, the line rate, the capacity and the idle load of
 the program; then the native program's start, line rate, capacity, idle load
 and memory on the same display (native_bench.py), and its browser panel's
-latency, traffic, CPU and capacity with viewers attached (web_bench.py).
+latency, traffic, CPU and capacity with viewers attached, and the memory
+and connect time of its history (web_bench.py).
 
-    python3 tests/bench/run_bench.py --native-build DIR --win-build DIR
+    python3 tests/bench/run_bench.py --native-build DIR [--win-build DIR]
                                      [--runs N] [--paints N] [--parts LIST] [--out FILE]
 
 Needs the native build (bench_interpreter, q72render, q72modem, q72display) and the cross
-build (q72display.exe, q72probe.exe and the q72bench_*.exe of tests/bench/win).
+build (q72display.exe, q72probe.exe and the q72bench_*.exe of tests/bench/win),
+but for the parts interpreter and history, which need no Wine.
 Runs in Debian's own Python, for python3-websockets and Selenium (the
 browser panel's viewers and headless Chromium); another python3 hands over.
 Under Wine everything runs in one private Xvfb and Wine prefix started by the
