@@ -303,14 +303,15 @@ def history_section(r):
            "on an Xvfb of its own, without Wine). `build/q72display --headless --serve "
            "127.0.0.1:0` with one headless Chromium page attached from the start; `q72modem "
            "--fast` plays %s lines, each a row text on row 4 followed by 0x9C (rows 2-4 up), "
-           "first a tenth of them, then the rest (%.0f lines a second in all); resident memory "
+           "first a tenth of them, then the rest (it sent %.0f lines a second); resident memory "
            "from /proc once the page shows the last line of each. The page then kept %s "
            "lines, the newest ones in order. A fresh program is then given %s lines, and a page "
            "loaded %d times: from its navigation (`performance.now()`), to its WebSocket open, "
            "and to the animation frame after its list first held them all (a "
-           "MutationObserver)." % (format(h["lines"], ","), h["lines_per_s"],
-                                   format(h["page_keeps"], ","), format(h["kept"], ","),
-                                   len(h["connect"])),
+           "MutationObserver). Measured %s; load average (1 min) %.2f at the start of this "
+           "part and %.2f at its end." % (format(h["lines"], ","), h["lines_per_s"],
+                                          format(h["page_keeps"], ","), format(h["kept"], ","),
+                                          len(h["connect"]), r["date"], *h["load"]),
            "", "| Figure | Goal | Result | |", "|---|---|---|---|"]
     out += ["| %s | %s | %s | %s |" % row for row in rows]
     return out

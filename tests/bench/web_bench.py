@@ -495,7 +495,7 @@ def history_run(env, native_build, loads):
     from run_bench import BenchError
     from web_harness import Browser, serve
     import harness
-    result = {"lines": HISTORY_LINES, "kept": KEPT_LINES}
+    result = {"lines": HISTORY_LINES, "kept": KEPT_LINES, "load": [os.getloadavg()[0]]}
     pair = env.serial(HISTORY_PORT)
     server = serve(env, pair)
     page = Browser(env).open(server.url)
@@ -533,6 +533,7 @@ def history_run(env, native_build, loads):
     if page_history(watched) != [KEPT_LINES, history_line(0), history_line(KEPT_LINES - 1)]:
         raise BenchError("the page shows other lines: %r" % page_history(watched))
     env.end_test()
+    result["load"].append(os.getloadavg()[0])
     return result
 
 
