@@ -284,7 +284,8 @@ def history_section(r):
     whole = [load["shown"] for load in h["whole"]]
     rows = [
         ("Resident memory of `--headless` with a page attached, %s lines: growth from the "
-         "first tenth to the end" % format(h["lines"], ","), "≤ %d MB" % HISTORY_GOALS["growth_mb"],
+         "first tenth to the end" % format(h["lines"], ","),
+         "≤ %d MB" % HISTORY_GOALS["growth_mb"],
          "%+.2f MB (%.1f → %.1f MB, peak %.1f MB)" % (growth, h["rss_tenth_kb"] / 1024,
                                                        h["rss_end_kb"] / 1024, h["peak_kb"] / 1024),
          met(growth <= HISTORY_GOALS["growth_mb"])),

@@ -2,8 +2,9 @@
 and headless Chromium. The canvas equals q72render's picture and the text
 follows; the history holds what scrolled away, after a reload too, and
 saves as a transcript; keys typed in the page reach the modem as the Windows
-test's list gives, and the Menu key leaves the LCD; a second page only views until control passes to it; refusals; the
-page reconnects; a client that stops reading holds up no one."""
+test's list gives, and the Menu key leaves the LCD; a second page only views
+until control passes to it; refusals; the page reconnects; a client that
+stops reading holds up no one."""
 
 import json
 import os
