@@ -1,6 +1,7 @@
 #include "web/web_clients.h"
 #include "gtk/gtk_serial.h"
 #include "link/keymap.h"
+#include "web/web_history.h"
 #include "web/web_listen.h"
 #include "web/web_messages.h"
 #include "web/web_parse.h"
@@ -57,6 +58,7 @@ struct Client {
     bool held[HELD_KEYS];
     char claim[WEB_CLAIM_CHARS + 1]; // the page's id ("": it gave none yet)
     bool told;                       // the controller has been sent that it is
+    uint64_t historyNext;            // the next history line to send it
 };
 
 static WebOptions options;
@@ -173,15 +175,20 @@ static gboolean updateLater(gpointer data);
 // timer of its own.
 static void update(Client &c, int64_t now) {
     if (!isOpen(c) || c.timer) return;
-    if (!c.bands && !c.rows && c.saidSeen == screen_said_count()) return;
+    bool screen = c.bands || c.rows || c.saidSeen != screen_said_count();
+    if (!screen && !web_history_waiting(c.historyNext)) return;
     int64_t wait = c.sentAt + FRAME_US - now;
     if (wait <= 0 && behind(c, now)) wait = RETRY_MS * 1000;
     if (wait > 0) {
         c.timer = g_timeout_add((guint)((wait + 999) / 1000), updateLater, &c);
         return;
     }
-    sendUpdate(c);
+    web_history_send(c.conn, c.historyNext);
+    if (screen) sendUpdate(c);
     c.sentAt = now;
+    // The history of a page that has just connected goes in several messages.
+    if (web_history_waiting(c.historyNext))
+        c.timer = g_timeout_add((guint)(FRAME_US / 1000), updateLater, &c);
 }
 
 static gboolean updateLater(gpointer data) {
@@ -432,6 +439,7 @@ void clients_add(SoupWebsocketConnection *conn, GSocket *socket, const char *add
     c->bands = (1u << WEB_BANDS) - 1;
     c->rows = (1u << LCD_ROWS) - 1;
     c->saidSeen = screen_said_count();
+    c->historyNext = web_history_first();
     // Only what the limit below takes, and no deflate, which would lift it.
     soup_websocket_connection_set_max_incoming_payload_size(conn, MESSAGE_MAX);
     soup_websocket_connection_set_keepalive_interval(conn, PING_S);

@@ -10,6 +10,7 @@
 // (changed rows, what to announce). From a page: {"t":"claim"} first (its
 // id, whether it asks for control), then {"t":"key"} (down, key, code,
 // shift, ctrl, alt) and {"t":"control"} (take); see web_parse.h.
+// The history of the scrolling area goes as {"t":"history"} (web_history.h).
 #pragma once
 #include "web/web_log.h"
 #include "web/web_options.h"

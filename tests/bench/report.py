@@ -273,6 +273,51 @@ def web_section(r):
     return out
 
 
+HISTORY_GOALS = {"growth_mb": 8, "connect_ms": 1000}
+
+
+def history_section(r):
+    h = r["history"]
+    growth = (h["rss_end_kb"] - h["rss_tenth_kb"]) / 1024
+    shown = [load["shown"] for load in h["connect"]]
+    opened = [load["shown"] - load["open"] for load in h["connect"]]
+    whole = [load["shown"] for load in h["whole"]]
+    rows = [
+        ("Resident memory of `--headless` with a page attached, %s lines: growth from the "
+         "first tenth to the end" % format(h["lines"], ","),
+         "≤ %d MB" % HISTORY_GOALS["growth_mb"],
+         "%+.2f MB (%.1f → %.1f MB, peak %.1f MB)" % (growth, h["rss_tenth_kb"] / 1024,
+                                                       h["rss_end_kb"] / 1024, h["peak_kb"] / 1024),
+         met(growth <= HISTORY_GOALS["growth_mb"])),
+        ("A page that connects: from its navigation to %s kept lines shown, median (loads)"
+         % format(h["kept"], ","), "≤ %d s" % (HISTORY_GOALS["connect_ms"] / 1000),
+         "%.0f ms (%s)" % (median(shown), runs_of(shown, "%.0f")),
+         met(median(shown) <= HISTORY_GOALS["connect_ms"])),
+        ("The same from the page's WebSocket open", "reported",
+         "%.0f ms (%s)" % (median(opened), runs_of(opened, "%.0f")), ""),
+        ("The same for all the page keeps after the %s lines (%s)"
+         % (format(h["lines"], ","), format(h["page_keeps"], ",")), "reported",
+         "%.0f ms (%s)" % (median(whole), runs_of(whole, "%.0f")), ""),
+    ]
+    out = ["## History", "",
+           "The history of the scrolling area in the browser panel (tests/bench/web_bench.py, "
+           "on an Xvfb of its own, without Wine). `build/q72display --headless --serve "
+           "127.0.0.1:0` with one headless Chromium page attached from the start; `q72modem "
+           "--fast` plays %s lines, each a row text on row 4 followed by 0x9C (rows 2-4 up), "
+           "first a tenth of them, then the rest (it sent %.0f lines a second); resident memory "
+           "from /proc once the page shows the last line of each. The page then kept %s "
+           "lines, the newest ones in order. A fresh program is then given %s lines, and a page "
+           "loaded %d times: from its navigation (`performance.now()`), to its WebSocket open, "
+           "and to the animation frame after its list first held them all (a "
+           "MutationObserver). Measured %s; load average (1 min) %.2f at the start of this "
+           "part and %.2f at its end." % (format(h["lines"], ","), h["lines_per_s"],
+                                          format(h["page_keeps"], ","), format(h["kept"], ","),
+                                          len(h["connect"]), r["date"], *h["load"]),
+           "", "| Figure | Goal | Result | |", "|---|---|---|---|"]
+    out += ["| %s | %s | %s | %s |" % row for row in rows]
+    return out
+
+
 def paint_section(r):
     p = r["paint"]
     out = ["## Paint", "",
@@ -446,6 +491,8 @@ def markdown(r):
         out += [""] + native_section(r)
     if "web" in r:
         out += [""] + web_section(r)
+    if "history" in r:
+        out += [""] + history_section(r)
     for key, section in (("paint", paint_section), ("read", read_section),
                          ("line", line_section), ("capacity", capacity_section),
                          ("interpreter", interpreter_section), ("idle", idle_section)):

@@ -1,11 +1,13 @@
 """The panel in a browser: the program with --headless --serve (no display)
 and headless Chromium. The canvas equals q72render's picture and the text
-follows; keys typed in the page reach the modem as the Windows test's list
-gives; a second page only views until it takes control; refusals; messages
-of the wrong shape; floods; the page reconnects; a client that stops reading
-holds up no one. And what anyone on the network can try: idle connections,
-large bodies, old TLS; and what the server refuses to start with: a key not
-the certificate's, control over plain http off loopback."""
+follows; the history holds what scrolled away, after a reload too, and
+saves as a transcript; keys typed in the page reach the modem as the Windows
+test's list gives, and the Menu key leaves the LCD; a second page only views
+until it takes control; refusals; messages of the wrong shape; floods; the
+page reconnects; a client that stops reading holds up no one. And what
+anyone on the network can try: idle connections, large bodies, old TLS; and
+what the server refuses to start with: a key not the certificate's, control
+over plain http off loopback."""
 
 import json
 import os
@@ -27,8 +29,8 @@ from keys import start_modem
 from test_keys import GROUP_END_CODE, GROUP_END_KEY, START_CODE, START_KEY, AutoRepeat, \
     expect_groups, groups
 from test_link import FINAL_SCREEN, play
-from web_harness import Browser, Flood, close_code, frame, handshake, refused_at_start, send_body, \
-    serve
+from web_harness import Browser, Flood, close_code, frame, handshake, history_of, refused_at_start, \
+    send_body, serve
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                                 "bench"))
@@ -69,6 +71,40 @@ def test_the_canvas_equals_q72renders_picture_and_the_text_follows(env):
     assert typed() == "CQ DE", page.said(before)
 
 
+TIME = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+
+
+def test_the_history_holds_what_scrolled_away_after_a_reload_too_and_saves(env):
+    pair = env.serial(17)
+    server = serve(env, pair)
+    page = Browser(env).open(server.url)
+    page.wait_text("connection", "^Connected$")
+    settled(pair)
+    started = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime())
+    sent = play(env, pair, ["s005.bin", "s000.bin", "s009.bin", "s006.bin"])
+    expected = history_of(env, sent)
+    assert len(expected) > 40, expected
+    ended = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(time.time() + 1))
+
+    def shows_them(load):
+        wait_until(lambda: [text for _, text in page.history()] == expected, 15,
+                   "the history %s: %r" % (load, page.history()))
+    shows_them("as the lines came")
+    page.open(server.url)  # the page drops the token from its address, so load it anew
+    shows_them("after a reload")
+    shown = page.history()
+    assert all(TIME.match(t) and started <= t <= ended for t, _ in shown), shown
+
+    folder = env.new_folder("downloads")
+    page.driver.execute_cdp_cmd("Browser.setDownloadBehavior",
+                                {"behavior": "allow", "downloadPath": folder})
+    page.driver.find_element(By.ID, "save").click()
+    saved = os.path.join(folder, "q72display-history.txt")
+    wait_until(lambda: os.path.exists(saved), 10, "the saved history")
+    with open(saved, encoding="utf-8", newline="") as f:
+        assert f.read() == "".join("%s\t%s\n" % tuple(line) for line in shown)
+
+
 class KeyNames:
     """Gives the Windows test's key list the keysym names it would look up
     on an X keyboard, which the page's keys play."""
@@ -107,6 +143,20 @@ def test_keys_typed_in_the_page_reach_the_modem_as_the_windows_list_gives(env):
     keys.xdotool("key", GROUP_END_KEY)
     got, _ = log.wait_for(GROUP_END_CODE, start, 30, "the key bar's keys")
     assert got == b"\xb1\xc8\xf6\xf0\xf7", got.hex(" ")
+
+    # The Menu key takes the focus from the LCD to the key bar and sends
+    # nothing; Shift+Tab brings it back.
+    start = len(log.codes())
+    for kind in ("rawKeyDown", "keyUp"):
+        page.driver.execute_cdp_cmd("Input.dispatchKeyEvent", {
+            "type": kind, "key": "ContextMenu", "code": "ContextMenu",
+            "windowsVirtualKeyCode": 93})
+    assert page.js("return document.activeElement.textContent") == "Esc"
+    keys.xdotool("keydown", "Shift_L", "key", "Tab", "keyup", "Shift_L")
+    assert page.js("return document.activeElement.id") == "lcd"
+    keys.xdotool("key", GROUP_END_KEY)
+    got, _ = log.wait_for(GROUP_END_CODE, start, 30, "the key after the Menu key")
+    assert got == b"", got.hex(" ")
 
 
 def test_a_second_page_only_views_until_it_takes_control(env):

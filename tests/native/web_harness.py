@@ -172,6 +172,11 @@ class Browser:
                        "return all.slice(Math.max(0, all.length - q72panel.announced + arguments[0]))"
                        ".map(e => e.textContent)", since)
 
+    def history(self):
+        """The page's history list: [time, text] of each line, oldest first."""
+        return self.js("return [...document.getElementById('history').children]"
+                       ".map(e => [e.dataset.time, e.textContent])")
+
     def canvas(self):
         """The canvas's pixels, read back as PNG."""
         data = self.js("return document.getElementById('lcd').toDataURL('image/png')")
@@ -256,6 +261,74 @@ class KeyPlayer:
             if command in ("key", "keyup"):
                 actions.key_up(key)
         actions.perform()
+
+
+# Argument bytes of each command of the display stream: a number, or
+# (a number, then bytes up to a 0 byte); any other byte of 0x80 or more takes
+# none, and a byte below 0x80 outside a command is dropped.
+ARGUMENTS = {0x88: 1, 0x8A: 1, 0x8B: 81, 0x8C: 22, 0x8D: (0, True), 0x8E: 1, 0x8F: 1,
+             0x93: 1, 0x94: 1, 0x95: 1, 0x96: 1, 0x97: 2, 0x98: 1, 0x99: (1, True), 0x9A: 1,
+             0x9B: 1, 0xA1: 4, 0xA2: 22, 0xA5: 8, 0xA6: 4, 0xA8: 1, 0xA9: 1, 0xAA: 1,
+             0xB1: 1, 0xB2: 1}
+STATUS_DRAWN = (0x9E, 0xA0, 0xA1)           # the status line or a flash on row 1
+SCREEN_FROM_ROW_1 = (0x87, 0x89, 0x8B, 0x91, 0x92, 0x9F)
+ROW_COMMANDS = (0x8A, 0x8C, 0x99, 0xA2)     # their first argument is a row
+AT_CURSOR = (0x8D, 0x8E, 0x8F, 0x90)
+
+
+def commands(data):
+    """(offset, command byte, arguments) of each command in `data`."""
+    k = 0
+    while k < len(data):
+        byte, start = data[k], k
+        k += 1
+        if byte < 0x80:
+            continue
+        count, to_zero = ARGUMENTS.get(byte, 0), False
+        if isinstance(count, tuple):
+            count, to_zero = count
+        k = min(k + count, len(data))
+        if to_zero:
+            while k < len(data) and data[k] != 0:
+                k += 1
+            k += 1
+        yield start, byte, data[start + 1:k]
+
+
+def screen_text(env, data, stats=False):
+    """q72render's text of the start-up screen followed by `data`: 8 lines,
+    and with `stats` the cursor's row too."""
+    stream, out = env.scratch("prefix.bin"), env.scratch("prefix.txt")
+    with open(stream, "wb") as f:
+        f.write(data)
+    done = subprocess.run([env.q72render, "--startup"] + (["--stats"] if stats else [])
+                          + [stream, out], check=True, capture_output=True, text=True)
+    with open(out, encoding="utf-8") as f:
+        rows = f.read().split("\n")[:8]
+    if not stats:
+        return rows
+    return rows, int(re.search(r"cursor=-?\d+,(-?\d+)", done.stdout).group(1))
+
+
+def history_of(env, data):
+    """The lines the stream `data` scrolls out of the top of rows 1-4 after
+    the start-up screen: at each 0x91 row 1 (unless the status line or a
+    flash was drawn there and nothing written since), at each 0x9C row 2, as
+    q72render's text of the screen just before gives it, columns 1-20
+    without trailing blanks; blank rows give nothing."""
+    lines, status = [], False
+    for at, byte, arguments in commands(data):
+        if byte in (0x91, 0x9C) and not (byte == 0x91 and status):
+            text = screen_text(env, data[:at])[0 if byte == 0x91 else 1][:20].rstrip(" ")
+            if text:
+                lines.append(text)
+        if byte in STATUS_DRAWN and len(arguments) == ARGUMENTS.get(byte, 0):
+            status = True
+        elif byte in SCREEN_FROM_ROW_1 or byte in ROW_COMMANDS and arguments[:1] in (b"\0", b"\1"):
+            status = False
+        elif byte in AT_CURSOR and status:
+            status = screen_text(env, data[:at], stats=True)[1] > 1
+    return lines
 
 
 def handshake(server, origin, token=None, host=None, keep=False):
