@@ -83,15 +83,15 @@ bool web_headless() {
     return headless;
 }
 
-bool web_start() {
+bool web_start(bool logging) {
     char saved[WEB_ADDR_MAX + 8] = "";
     char token[WEB_TOKEN_MAX];
     const char *where = serve;
     if (!where && web_settings_serve(saved, sizeof saved)) where = saved;
     if (!where) {
-        if (!headless && !control && maxClients == -1 && !tlsCert) return true;
+        if ((!headless || logging) && !control && maxClients == -1 && !tlsCert) return true;
         std::fprintf(stderr, "q72display: %s needs --serve [ADDR:]PORT, or serve= in %s\n",
-                     headless  ? "--headless"
+                     headless  ? "--headless (without --transcript)"
                      : control ? "--serve-control"
                      : tlsCert ? "--tls-cert"
                                : "--max-clients",
