@@ -21,6 +21,7 @@ static GtkTextBuffer *buffer;
 // Where the history ends and the rows on screen begin; the history grows in
 // front of it, the rows after it are replaced when their text changes.
 static GtkTextMark *screenStart;
+static GtkAdjustment *scroll;                           // the view's vertical one
 static uint64_t nextLine;                               // the first history line not shown yet
 static char shownRows[HISTORY_ROWS * HISTORY_TEXT_MAX]; // the rows' text as shown
 
@@ -53,19 +54,47 @@ static void dropOldLines() {
     gtk_text_buffer_delete(buffer, &start, &end);
 }
 
-// At the end, or near enough that the last line shows.
-static bool atEnd() {
-    GtkAdjustment *adjust = gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(view));
-    return gtk_adjustment_get_value(adjust) + gtk_adjustment_get_page_size(adjust) >=
-           gtk_adjustment_get_upper(adjust) - 4;
+static bool following = true; // the view was at the end when last scrolled
+
+static bool snapping; // the view is being moved to the end
+static bool snapQueued;
+
+// At once, not animated: a scroll under way would read as the user's. Not
+// while the view sets its own sizes either, which would undo it: after them,
+// when the main loop is idle.
+static gboolean snapToEnd(gpointer) {
+    snapQueued = false;
+    if (!window || !following) return G_SOURCE_REMOVE;
+    snapping = true;
+    gtk_adjustment_set_value(scroll, gtk_adjustment_get_upper(scroll) -
+                                         gtk_adjustment_get_page_size(scroll));
+    snapping = false;
+    return G_SOURCE_REMOVE;
+}
+
+static void showEnd() {
+    if (!snapQueued) g_idle_add(snapToEnd, nullptr);
+    snapQueued = true;
+}
+
+// Scrolled by the user or to the end: at the end, or near enough that the
+// last line shows, means follow.
+static void onScrolled(GtkAdjustment *adjust, gpointer) {
+    if (snapping) return;
+    following = gtk_adjustment_get_value(adjust) + gtk_adjustment_get_page_size(adjust) >=
+                gtk_adjustment_get_upper(adjust) - 4;
+}
+
+// More text, or a taller or shorter window, or lines laid out as the view
+// moves: a view that follows is moved to the end again.
+static void onResized(GtkAdjustment *, gpointer) {
+    if (following) showEnd();
 }
 
 // New lines go in front of the rows on screen; the rows are written again
 // only when their text changed, stamped as history_on_screen stamps them.
-// A reader scrolled up is left where they are; one at the end follows.
-static void onFrame() {
-    if (!window) return;
-    bool follow = atEnd();
+// A reader scrolled up is left where they are; one at the end stays there.
+static void update() {
     GString *lines = g_string_new(nullptr);
     addNewLines(lines);
     HistoryLine rows[HISTORY_ROWS];
@@ -94,14 +123,17 @@ static void onFrame() {
         gtk_text_buffer_get_iter_at_mark(buffer, &at, screenStart);
         gtk_text_buffer_get_end_iter(buffer, &end);
         gtk_text_buffer_delete(buffer, &at, &end);
+        int offset = gtk_text_iter_get_offset(&at);
         gtk_text_buffer_insert(buffer, &at, screen->str, (gint)screen->len);
+        gtk_text_buffer_get_iter_at_offset(buffer, &at, offset);
+        gtk_text_buffer_move_mark(buffer, screenStart, &at); // the rows follow the mark
         g_string_free(screen, TRUE);
     }
-    if (follow) {
-        GtkTextIter end;
-        gtk_text_buffer_get_end_iter(buffer, &end);
-        gtk_text_view_scroll_to_iter(GTK_TEXT_VIEW(view), &end, 0, FALSE, 0, 0);
-    }
+    if (following) showEnd();
+}
+
+static void onFrame() {
+    if (window) update();
 }
 
 // Selects the next match of the search text after `from`, wrapping at the
@@ -146,6 +178,11 @@ static void onNextMatch(GtkSearchEntry *, gpointer) {
 
 static void onPreviousMatch(GtkSearchEntry *, gpointer) {
     find(false);
+}
+
+// Escape closes the search bar; the text has the keys again.
+static void onStopSearch(GtkSearchEntry *, gpointer) {
+    gtk_widget_grab_focus(view);
 }
 
 static gboolean onKey(GtkWidget *, GdkEventKey *event, gpointer) {
@@ -215,6 +252,7 @@ static GtkWidget *buildSearchBar() {
     g_signal_connect(searchEntry, "activate", G_CALLBACK(onNextMatch), nullptr);
     g_signal_connect(searchEntry, "next-match", G_CALLBACK(onNextMatch), nullptr);
     g_signal_connect(searchEntry, "previous-match", G_CALLBACK(onPreviousMatch), nullptr);
+    g_signal_connect(searchEntry, "stop-search", G_CALLBACK(onStopSearch), nullptr);
     return searchBar;
 }
 
@@ -224,7 +262,7 @@ static GtkWidget *buildView() {
     buffer = gtk_text_buffer_new(nullptr);
     GtkTextIter end;
     gtk_text_buffer_get_end_iter(buffer, &end);
-    screenStart = gtk_text_buffer_create_mark(buffer, nullptr, &end, TRUE);
+    screenStart = gtk_text_buffer_create_mark(buffer, nullptr, &end, FALSE);
     view = gtk_text_view_new_with_buffer(buffer);
     g_object_unref(buffer);
     gtk_text_view_set_editable(GTK_TEXT_VIEW(view), FALSE);
@@ -235,6 +273,10 @@ static GtkWidget *buildView() {
     GtkWidget *scroller = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_widget_set_vexpand(scroller, TRUE);
     gtk_container_add(GTK_CONTAINER(scroller), view);
+    // The scrolled window's adjustment, which the view has once inside it.
+    scroll = gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(view));
+    g_signal_connect(scroll, "value-changed", G_CALLBACK(onScrolled), nullptr);
+    g_signal_connect(scroll, "changed", G_CALLBACK(onResized), nullptr);
     return scroller;
 }
 
@@ -262,7 +304,8 @@ void history_window_open() {
     g_signal_connect(window, "destroy", G_CALLBACK(onDestroy), nullptr);
     nextLine = 0;
     shownRows[0] = 0;
-    onFrame();
+    following = true;
+    update();
     if (!listening) on_frame(onFrame);
     listening = true;
     gtk_widget_show_all(window);
