@@ -46,9 +46,7 @@ static const GOptionEntry entries[] = {
     {"record", 0, 0, G_OPTION_ARG_FILENAME, &opt.record,
      "Append every byte received from the modem to FILE", "FILE"},
     {"transcript", 0, 0, G_OPTION_ARG_FILENAME, &opt.transcript,
-     "Append each line that scrolls off the top of the LCD to FILE, with its UTC time, and at "
-     "the end the lines still on screen",
-     "FILE"},
+     "Append the lines that scroll off the LCD to FILE, with their UTC times", "FILE"},
     {},
 };
 
