@@ -21,9 +21,10 @@ static GtkTextBuffer *buffer;
 // Where the history ends and the rows on screen begin; the history grows in
 // front of it, the rows after it are replaced when their text changes.
 static GtkTextMark *screenStart;
-static GtkAdjustment *scroll;                           // the view's vertical one
-static uint64_t nextLine;                               // the first history line not shown yet
-static char shownRows[HISTORY_ROWS * HISTORY_TEXT_MAX]; // the rows' text as shown
+static GtkAdjustment *scroll; // the view's vertical one
+static uint64_t nextLine;     // the first history line not shown yet
+// The rows' text as shown, each with its LF, and the zero.
+static char shownRows[HISTORY_ROWS * HISTORY_TEXT_MAX + 1];
 
 // Moves the lines that entered since the last frame into the text.
 static void addNewLines(GString *text) {
@@ -136,8 +137,8 @@ static void onFrame() {
     if (window) update();
 }
 
-// Selects the next match of the search text after `from`, wrapping at the
-// end (or before it, backwards), and shows it.
+// Selects the next match of the search text after the selection, wrapping at
+// the end (or the one before it, wrapping at the start), and shows it.
 static void find(bool forward) {
     const char *wanted = gtk_entry_get_text(GTK_ENTRY(searchEntry));
     if (!*wanted) return;
