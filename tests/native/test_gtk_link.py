@@ -262,7 +262,8 @@ def test_the_transcript_holds_each_line_scrolled_away_then_the_rows_on_screen(en
     """--headless with a transcript and no panel: recorded sessions, then
     SIGTERM. The lines are those a reading of q72render's text before and
     after each scroll finds, then the rows left on screen; each written as
-    it enters, stamped in UTC; each run appends under its own comment."""
+    it enters, stamped in UTC; each run appends under its own comment. A
+    FIFO that stalls ends the transcript alone."""
     pair = env.serial(6)
     transcript = env.scratch("transcript.txt")
     with open(transcript, "w") as f:
@@ -289,6 +290,29 @@ def test_the_transcript_holds_each_line_scrolled_away_then_the_rows_on_screen(en
         assert head and head[1] == pair.device, comments[-1]
         assert started <= calendar.timegm(time.strptime(head[2], "%Y-%m-%dT%H:%M:%SZ")) <= ended
         written = len(entries)
+
+    # A FIFO whose reader stalls ends the transcript, once, and holds up
+    # nothing: the program ends as usual.
+    fifo, stream = env.scratch("transcript.fifo"), env.scratch("scrolling.bin")
+    os.mkfifo(fifo)
+    with open(stream, "wb") as f:
+        for line in range(1000):  # 1000 lines of 20 characters typed on row 4, each scrolled up
+            f.write(b"\x97\x01\x04" + b"".join(b"\x8e" + bytes([65 + (line + k) % 26])
+                                               for k in range(20)) + b"\x9c")
+    stalled = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+    try:
+        fcntl.fcntl(stalled, fcntl.F_SETPIPE_SZ, 4096)
+        app = env.app("--headless", "--port", pair.device, "--transcript", fifo).start()
+        wait_held(pair, True, "the port to open")
+        time.sleep(0.6)
+        assert env.modem(pair, [stream], ["--fast"]).wait(timeout=60) == 0
+        wait_until(app.stderr, 5, "the transcript to stop")
+        assert app.alive()
+        assert app.close() == 0
+        assert app.stderr() == "q72display: transcript to %s stopped: it takes no more lines\n" % fifo
+        assert 0 < len(os.read(stalled, 65536)) <= 4096
+    finally:
+        os.close(stalled)
 
 
 IN_USE = "in use by another program"
