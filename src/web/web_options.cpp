@@ -20,7 +20,8 @@ static const GOptionEntry entries[] = {
     {"serve", 0, 0, G_OPTION_ARG_STRING, &serve,
      "Serve the panel to browsers on PORT, at 127.0.0.1 unless ADDR is given", "[ADDR:]PORT"},
     {"headless", 0, 0, G_OPTION_ARG_NONE, &headless,
-     "No window and no display: open the link and serve the panel", nullptr},
+     "No window and no display: open the link and serve the panel (or only write --transcript)",
+     nullptr},
     {"serve-control", 0, 0, G_OPTION_ARG_NONE, &control,
      "Pages may take control and send keys, the first page opened at once (else every page "
      "only views)",
@@ -100,15 +101,15 @@ static bool loopback(const char *addr) {
     return is;
 }
 
-bool web_start() {
+bool web_start(bool logging) {
     char saved[WEB_ADDR_MAX + 8] = "";
     char token[WEB_TOKEN_MAX];
     const char *where = serve;
     if (!where && web_settings_serve(saved, sizeof saved)) where = saved;
     if (!where) {
-        if (!headless && !control && maxClients == -1 && !tlsCert) return true;
+        if ((!headless || logging) && !control && maxClients == -1 && !tlsCert) return true;
         std::fprintf(stderr, "q72display: %s needs --serve [ADDR:]PORT, or serve= in %s\n",
-                     headless  ? "--headless"
+                     headless  ? "--headless (without --transcript)"
                      : control ? "--serve-control"
                      : tlsCert ? "--tls-cert"
                                : "--max-clients",
