@@ -30,13 +30,8 @@ static char shownRows[HISTORY_ROWS * HISTORY_TEXT_MAX + 1];
 static void addNewLines(GString *text) {
     static HistoryLine lines[BATCH];
     for (;;) {
-        int count = 0;
         map_lock();
-        if (nextLine < history_first()) nextLine = history_first();
-        while (count < BATCH && history_line(nextLine, lines[count])) {
-            nextLine++;
-            count++;
-        }
+        int count = history_take(nextLine, lines, BATCH);
         map_unlock();
         char entry[HISTORY_ENTRY_MAX];
         for (int k = 0; k < count; k++)

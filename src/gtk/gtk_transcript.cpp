@@ -62,15 +62,15 @@ static void writeAll(const char *bytes, size_t count) {
 // Lines that left the ring before a frame came (never at any real speed)
 // are skipped.
 static void writeNewLines() {
+    static HistoryLine lines[BATCH];
     static char text[BATCH * HISTORY_ENTRY_MAX];
     while (transcriptFd >= 0) {
-        size_t length = 0;
         map_lock();
-        if (nextLine < history_first()) nextLine = history_first();
-        HistoryLine line;
-        for (int k = 0; k < BATCH && history_line(nextLine, line); k++, nextLine++)
-            length += history_entry(line, "\n", text + length, HISTORY_ENTRY_MAX);
+        int count = history_take(nextLine, lines, BATCH);
         map_unlock();
+        size_t length = 0;
+        for (int k = 0; k < count; k++)
+            length += history_entry(lines[k], "\n", text + length, HISTORY_ENTRY_MAX);
         if (!length) return;
         writeAll(text, length);
     }

@@ -28,13 +28,8 @@ bool web_history_waiting(uint64_t next) {
 // Copies the lines under the lock, which the reader holds while it
 // interprets; they are made into the message after.
 static int take(uint64_t &next) {
-    int count = 0;
     map_lock();
-    if (next < history_first()) next = history_first();
-    while (count < LINES_PER_MESSAGE && history_line(next, taken[count])) {
-        next++;
-        count++;
-    }
+    int count = history_take(next, taken, LINES_PER_MESSAGE);
     map_unlock();
     return count;
 }
