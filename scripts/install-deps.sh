@@ -9,7 +9,7 @@ packages=(
     clang libclang-rt-dev
     g++-mingw-w64-x86-64 wine wine64
     xvfb xdotool socat imagemagick x11-utils xclip
-    dpkg-dev file desktop-file-utils
+    dpkg-dev file desktop-file-utils lintian appstream man-db
     python3-pyatspi at-spi2-core dbus-daemon python3-gi gir1.2-gtk-3.0
     libsoup-3.0-dev libjson-glib-dev glib-networking
     chromium chromium-driver python3-selenium python3-websockets python3-pil openssl

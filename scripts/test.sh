@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test:
 #   1. the native build: unit tests (GoogleTest) and tool tests, under CTest;
-#      its Debian package, installed with apt, the installed program's --help
-#      and desktop entry checked (without root: unpacked into a folder);
+#      its Debian package, checked by lintian and appstreamcli and installed
+#      with apt, the installed program's --version, --help, manual page and
+#      desktop entry checked (without root: unpacked into a folder);
 #   2. the native program end to end under Xvfb (no Wine), and its demo,
 #      headless: it must link and save its screenshot;
 #   3. the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer;
@@ -26,25 +27,43 @@ headless_demo() {
     rm -rf "$demo"
 }
 
-# package_stage: makes the Debian package from build/ and installs it with apt,
-# as a user would, then runs the installed program's --help and checks its
-# desktop entry and icon. A machine that did not have the package before does
-# not keep it. Without root the package is unpacked into a folder instead.
+# package_stage: makes the Debian package from build/, checks it with lintian
+# (no error, no warning, no hardening tag) and its AppStream metainfo with
+# appstreamcli, and installs it with apt, as a user would; then runs the
+# installed program's --version and --help, finds its manual page and checks
+# its desktop entry and icon. A machine that did not have the package before does not keep it.
+# Without root the package is unpacked into a folder instead.
 package_stage() {
-    local root="" had="" deps help
+    local root="" had="" deb deps lint version help metainfo
     rm -f build/q72display_*.deb
     (cd build && cpack -G DEB >/dev/null)
-    deps=$(dpkg-deb -f build/q72display_*.deb Depends)
+    deb=$(echo build/q72display_*.deb)
+    deps=$(dpkg-deb -f "$deb" Depends)
     [[ $deps == *libgtk-3-0* ]] || { echo "package: no dependency on GTK 3: $deps" >&2; exit 1; }
+    lint=$(lintian --display-info --fail-on error,warning "$deb") ||
+        { echo "$lint"; echo "package: lintian found faults" >&2; exit 1; }
+    echo "$lint"
+    ! grep -q ' hardening-' <<<"$lint" || { echo "package: not hardened" >&2; exit 1; }
+    version=$(dpkg-deb -f "$deb" Version)
     if [ "$(id -u)" -eq 0 ]; then
         dpkg-query -W -f='${Status}' q72display 2>/dev/null | grep -q 'install ok installed' && had=1
-        (cd build && apt-get install -y -qq -o DPkg::Lock::Timeout=300 ./q72display_*.deb)
+        (cd build && apt-get install -y -qq -o DPkg::Lock::Timeout=300 "./${deb#build/}")
     else
         root=$(mktemp -d)
-        dpkg-deb -x build/q72display_*.deb "$root"
+        dpkg-deb -x "$deb" "$root"
     fi
+    metainfo=$(dpkg-deb -c "$deb" | grep -o 'usr/share/metainfo/[^ ]*\.metainfo\.xml$') ||
+        { echo "package: no AppStream metainfo" >&2; exit 1; }
+    appstreamcli validate --no-net "$root/$metainfo"
+    [ "$(env -u DISPLAY "$root/usr/bin/q72display" --version)" = "q72display $version" ] ||
+        { echo "package: q72display --version is not 'q72display $version'" >&2; exit 1; }
     help=$(env -u DISPLAY "$root/usr/bin/q72display" --help)
     [[ $help == *--port* ]] || { echo "package: q72display --help: $help" >&2; exit 1; }
+    if [ -n "$root" ]; then
+        MANPATH="$root/usr/share/man" man -w q72display
+    else
+        man -w q72display
+    fi
     desktop-file-validate "$root/usr/share/applications/q72display.desktop"
     test -s "$root/usr/share/icons/hicolor/48x48/apps/q72display.png"
     if [ -n "$root" ]; then

@@ -1,4 +1,5 @@
 #include "app/change_reader.h"
+#include "app/history.h"
 #include "lcd/status.h"
 
 #include <cstdio>
@@ -181,6 +182,8 @@ static void flashDrawn() {
 }
 
 void change_reader_note(RxChange what, int x, int y) {
+    history_note(what, x, y);
+    if (what == RX_SCROLL_OUT) return; // the scroll itself follows as a screen change
     dirty = true;
     // The common case first: one more character after those just typed.
     Noted *prev = queued && !flooded ? &queue[queued - 1] : nullptr;
@@ -203,6 +206,7 @@ void change_reader_note(RxChange what, int x, int y) {
     case RX_STATUS: statusDrawn(); break;
     case RX_FLASH: flashDrawn(); break;
     case RX_CURSOR: break; // the caret follows in the view
+    case RX_SCROLL_OUT: break;
     }
 }
 

@@ -2,9 +2,10 @@
 // with --headless, the link and the browser panel without a window.
 //
 //   q72display [--port PATH] [--open] [--scale N] [--scheme green|blue] [--record FILE]
-//              [--serve [ADDR:]PORT [--serve-control] ...] [--headless]
+//              [--serve [ADDR:]PORT [--serve-control] ...] [--headless] [--version]
 #include "app/config.h"
 #include "app/startup_screen.h"
+#include "app/version.h"
 #include "gtk/gtk_host.h"
 #include "gtk/gtk_icon.h"
 #include "gtk/gtk_message.h"
@@ -28,6 +29,7 @@ struct Options {
     char *scale = nullptr; // a string, so that every number can be refused
     char *scheme = nullptr;
     char *record = nullptr;
+    gboolean version = FALSE;
 };
 
 static Options opt;
@@ -42,6 +44,7 @@ static const GOptionEntry entries[] = {
      "Black on green or white on blue, for this run", "green|blue"},
     {"record", 0, 0, G_OPTION_ARG_FILENAME, &opt.record,
      "Append every byte received from the modem to FILE", "FILE"},
+    {"version", 0, 0, G_OPTION_ARG_NONE, &opt.version, "Show the version and end", nullptr},
     {},
 };
 
@@ -63,7 +66,8 @@ static int scaleFrom(const char *text) {
 // Bad options or values: one line, exit status 2, before any window.
 static void parseOptions(int *argc, char ***argv) {
     GOptionContext *context = g_option_context_new(nullptr);
-    g_option_context_set_summary(context, "The front panel of the Q72 CW Modem.");
+    g_option_context_set_summary(context,
+                                 Q72_PROGRAM_TITLE ": the front panel of the Q72 CW Modem.");
     g_option_context_set_description(context, description);
     g_option_context_add_main_entries(context, entries, nullptr);
     g_option_context_add_group(context, gtk_get_option_group(FALSE));
@@ -71,6 +75,10 @@ static void parseOptions(int *argc, char ***argv) {
     GError *error = nullptr;
     if (!g_option_context_parse(context, argc, argv, &error)) usageError(error->message);
     g_option_context_free(context);
+    if (opt.version) {
+        std::printf("q72display %s\n", Q72_VERSION);
+        std::exit(0);
+    }
     if (*argc > 1) usageError(g_strdup_printf("unexpected argument '%s'", (*argv)[1]));
     if (opt.scale && !scaleFrom(opt.scale))
         usageError(g_strdup_printf("--scale takes 1, 2, 3 or 4, not '%s'", opt.scale));
