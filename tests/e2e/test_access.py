@@ -181,11 +181,11 @@ def test_the_keyboard_reaches_the_window_menu_and_the_setup_dialog(env):
     env.xdotool("key", "a")
     log.wait_for(ord("A"), 0, 30, "a key through the open link")
 
-    # The Menu key opens the window menu; its third item from the end is Setup.
+    # The Menu key opens the window menu; its fourth item from the end is Setup.
     env.xdotool("key", "Menu")
     wait_until(lambda: any(cls == "#32768" for _, cls, _ in env.top_level_windows()), 5,
                "the window menu")
-    env.xdotool("key", "Up", "Up", "Up", "Return")
+    env.xdotool("key", "Up", "Up", "Up", "Up", "Return")
     setup = Dialog(app, SETUP_TITLE)
 
     # Tab walks through every control that takes input, the colour scheme

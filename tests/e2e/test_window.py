@@ -116,9 +116,10 @@ def choose_from_window_menu(app, place_from_end):
 
 
 def test_window_menu(env):
-    # Its own items end the menu: "Setup...", "Copy Screen", "Always on Top".
+    # Its own items end the menu: "Setup...", "Copy Screen", "History...",
+    # "Always on Top".
     app = env.launch(lcd.config(blk_on_grn=0, scale=3))
-    choose_from_window_menu(app, 2)
+    choose_from_window_menu(app, 3)
     picture, text = wait_until(env.clipboard, 5, "the copy on the clipboard")
     # q72render's picture at the scale and in the scheme shown, and the text.
     assert picture == env.renderer.startup_png(3, 0)
@@ -136,7 +137,7 @@ def test_window_menu(env):
     app.post(WM_SYSCOMMAND, SYS_ON_TOP | 0x3)  # the low four bits are the system's
     wait_until(lambda: app.styles()[1] & WS_EX_TOPMOST, 5, "the window to be on top again")
 
-    choose_from_window_menu(app, 3)
+    choose_from_window_menu(app, 4)
     setup = Dialog(app, SETUP_TITLE)
     setup.post(WM_CLOSE)
     setup.wait_closed()

@@ -18,6 +18,8 @@
 //   post H MSG WPARAM LPARAM   PostMessage
 //   send H MSG WPARAM LPARAM   SendMessage (5 s time-out): its result
 //   text H [ID]                text of the window or of its dialog item ID
+//   wtext H ID                 the whole text of dialog item ID as the hex of its UTF-8
+//                              (read wide, of any length), "-" when empty
 //   focus H                    the dialog item of H that holds the keyboard focus
 //                              (or holds the window that does): "ok ID", 0 if none
 //   children H                 lines "id<TAB>class<TAB>text" of the child windows (line
@@ -885,6 +887,29 @@ static void runCommand() {
             hwnd = item;
         }
         return readClientObject(hwnd);
+    }
+    if (!std::strcmp(name, "wtext")) {
+        if (!nextNumber(a)) return fail("usage: wtext H ID");
+        dialogItem(hwnd, a, item);
+        if (!item) return fail("no such item");
+        DWORD_PTR length = 0;
+        SendMessageTimeoutW(item, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
+        std::wstring wide(length + 1, L'\0');
+        DWORD_PTR got = 0;
+        SendMessageTimeoutW(item, WM_GETTEXT, length + 1, (LPARAM)&wide[0], SMTO_ABORTIFHUNG, 5000,
+                            &got);
+        wide.resize(got);
+        int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), (int)wide.size(), NULL, 0, NULL,
+                                        NULL);
+        std::string utf8((size_t)bytes, '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), (int)wide.size(), &utf8[0], bytes, NULL, NULL);
+        std::string hex;
+        for (unsigned char c : utf8) {
+            char pair[3];
+            std::snprintf(pair, sizeof pair, "%02x", c);
+            hex += pair;
+        }
+        return ok("%s", hex.empty() ? "-" : hex.c_str());
     }
     if (!std::strcmp(name, "focus")) {
         GUITHREADINFO info = {};
