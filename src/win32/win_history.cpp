@@ -18,6 +18,7 @@ enum { WIDTH = 520, HEIGHT = 400 };
 
 HWND window, edit;
 HACCEL shortcuts;
+HFONT font;
 // The history lines in the edit, [shownFirst, shownEnd), take its first
 // historyChars characters; the rows on screen follow them.
 uint64_t shownFirst, shownEnd;
@@ -80,7 +81,17 @@ void onCreate(HWND hwnd) {
                            WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE |
                                ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_NOHIDESEL,
                            0, 0, 0, 0, hwnd, (HMENU)(INT_PTR)IDC_HISTORY_EDIT, ghInstance, NULL);
-    SendMessageW(edit, WM_SETFONT, (WPARAM)GetStockObject(DEFAULT_GUI_FONT), FALSE);
+    // Fixed pitch: the columns of the LCD's rows stay in line.
+    HDC dc = GetDC(hwnd);
+    int height = -MulDiv(9, GetDeviceCaps(dc, LOGPIXELSY), 72); // 9 points
+    ReleaseDC(hwnd, dc);
+    font = CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       FIXED_PITCH | FF_MODERN, L"Courier New");
+    SendMessageW(edit, WM_SETFONT, (WPARAM)font, FALSE);
+    // The text starts two characters after the time (4 dialog units each).
+    UINT tabStop = (HISTORY_TIME_MAX + 1) * 4;
+    SendMessageW(edit, EM_SETTABSTOPS, 1, (LPARAM)&tabStop);
     SendMessageW(edit, EM_SETLIMITTEXT, 0, 0); // as much as the history keeps
     shownFirst = shownEnd = 0;
     historyChars = 0;
@@ -108,6 +119,7 @@ LRESULT CALLBACK historyProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     case WM_DESTROY:
         if (history_find_dialog()) DestroyWindow(history_find_dialog());
         window = edit = NULL;
+        DeleteObject(font);
         return 0;
     }
     return DefWindowProcW(hwnd, msg, wParam, lParam);
@@ -126,18 +138,18 @@ void history_window_open() {
         WNDCLASSW wc = {};
         wc.lpfnWndProc = historyProc;
         wc.hInstance = ghInstance;
-        wc.hIcon = LoadIconW(ghInstance, MAKEINTRESOURCEW(IDI_Q72DISPLAY));
-        wc.hCursor = LoadCursorW(NULL, (LPCWSTR)IDC_ARROW);
+        wc.hIcon = LoadIconA(ghInstance, MAKEINTRESOURCEA(IDI_Q72DISPLAY));
+        wc.hCursor = LoadCursorA(NULL, IDC_ARROW);
         wc.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
         wc.lpszClassName = className;
         registered = RegisterClassW(&wc) != 0;
-        shortcuts = LoadAcceleratorsW(ghInstance, MAKEINTRESOURCEW(IDA_HISTORY));
+        shortcuts = LoadAcceleratorsA(ghInstance, MAKEINTRESOURCEA(IDA_HISTORY));
     }
     // Not owned by the LCD's window: it may stand behind it, and the LCD
     // stays on top as the user set it.
     window = CreateWindowExW(
         0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, WIDTH, HEIGHT, NULL,
-        LoadMenuW(ghInstance, MAKEINTRESOURCEW(IDM_HISTORY)), ghInstance, NULL);
+        LoadMenuA(ghInstance, MAKEINTRESOURCEA(IDM_HISTORY)), ghInstance, NULL);
     if (!window) return;
     history_window_update();
     ShowWindow(window, SW_SHOW);

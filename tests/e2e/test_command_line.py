@@ -218,9 +218,29 @@ def test_transcript_and_history_window(env):
                          "the history window")
     shown = bytes.fromhex(env.probe.value("wtext %d %d" % (history, HISTORY_EDIT))).decode()
     assert shown.startswith(body)
-    assert entries(shown, since, until) == lines + rows
+    assert entries(shown, since, datetime.datetime.now(datetime.timezone.utc)) == lines + rows
 
     # Closed, the program appends the rows still on screen.
     assert app.close() == 0
     assert entries(written().split("\r\n", 1)[1], since,
                    datetime.datetime.now(datetime.timezone.utc)) == lines + rows
+
+    # A transcript file that stops taking lines (its disk full): the
+    # transcript ends with one message box naming it; the display goes on.
+    full = env.scratch("full.txt")
+    app = env.app(lcd.config(com_port=44)).start(max_file_size=150, args=[
+        "--open", "--transcript", windows_path(full)]).wait_window()
+    pair = env.serial(44)
+    caption_after(app, TITLE)
+    scrolled = RESYNC + b"".join(b"\x8c\x02" + (b"LINE %d" % k).ljust(21) + b"\x9c"
+                                for k in range(8))
+    pair.send(scrolled)
+    box, message = app.wait_message_box()
+    assert message == ("Transcript stopped: the transcript file cannot be written "
+                       + windows_path(full)), message
+    app.answer_message_box(box)
+    more = b"\x8c\x07" + b"still shown".ljust(21)
+    pair.send(more)
+    app.expect_stream(scrolled + more, 1, 1)
+    only_the_main_window(app)
+    assert app.close() == 0

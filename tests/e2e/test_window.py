@@ -241,15 +241,20 @@ def test_program_file(env):
     machine, magic, subsystem, imports = read_pe(env.exe)
     assert (machine, magic, subsystem) == (0x8664, 0x20B, 2), "64-bit, GUI subsystem"
     # advapi32 and setupapi list the ports, shell32 splits the command line,
-    # oleacc, ole32 and oleaut32 hand the LCD to screen readers.
+    # oleacc, ole32 and oleaut32 hand the LCD to screen readers, comdlg32
+    # finds and saves in the history window.
     system = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "msvcrt.dll",
               "advapi32.dll", "setupapi.dll", "shell32.dll", "oleacc.dll", "ole32.dll",
-              "oleaut32.dll"}
+              "oleaut32.dll", "comdlg32.dll"}
     assert set(imports) <= system, sorted(set(imports) - system)
-    # ANSI forms only, but for the message boxes that name the record file,
-    # whose name is kept wide.
-    wide = [name for dll in ("user32.dll", "gdi32.dll") for name in imports.get(dll, [])
-            if name.endswith("W")]
-    assert wide == ["MessageBoxW"], wide
+    # ANSI forms only, but for the message boxes that name a file the user
+    # named (its name is kept wide) and the history window, whose text holds
+    # the LCD's signs, outside the ANSI code page.
+    wide = {name for dll in ("user32.dll", "gdi32.dll") for name in imports.get(dll, [])
+            if name.endswith("W")}
+    history = {"CreateWindowExW", "DefWindowProcW", "RegisterClassW", "SendMessageW",
+               "GetWindowTextW", "GetWindowTextLengthW", "CharLowerBuffW",
+               "RegisterWindowMessageW", "CreateFontW"}
+    assert "MessageBoxW" in wide and wide <= {"MessageBoxW"} | history, sorted(wide)
     assert "CreateFileW" in imports["kernel32.dll"]
     assert "CreateWindowExA" in imports["user32.dll"]
