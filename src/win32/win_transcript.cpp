@@ -46,9 +46,10 @@ bool put(const char *bytes, int length) {
 }
 
 // Up to BATCH lines from `next` on, formatted into `text` under the lock,
-// with the rows on screen after the last line when `withRows`; returns the
-// bytes formatted. `lost`: the history has dropped lines not yet written.
-int take(bool withRows, bool &lost) {
+// with the rows on screen after the last line when `withRows` (then
+// `finished`); returns the bytes formatted. `lost`: the history has dropped
+// lines not yet written.
+int take(bool withRows, bool &lost, bool &finished) {
     HistoryLine line, rows[HISTORY_ROWS];
     int length = 0, lines = 0;
     map_lock();
@@ -57,8 +58,8 @@ int take(bool withRows, bool &lost) {
         history_line(next, line);
         length += history_entry(line, "\r\n", text + length, HISTORY_ENTRY_MAX);
     }
-    bool all = next == history_end();
-    int count = withRows && all ? history_on_screen(rows) : 0;
+    finished = withRows && next == history_end();
+    int count = finished ? history_on_screen(rows) : 0;
     map_unlock();
     for (int k = 0; k < count; k++)
         length += history_entry(rows[k], "\r\n", text + length, HISTORY_ENTRY_MAX);
@@ -72,11 +73,11 @@ void writeAll() {
         WaitForSingleObject(wake, INFINITE);
         bool last = ending;
         for (;;) {
-            bool lost;
-            int length = take(last, lost);
+            bool lost, finished;
+            int length = take(last, lost, finished);
             if (lost) fail();
             if (failed || (length && !put(text, length))) return;
-            if (length == 0 || (last && next == history_end())) break;
+            if (finished || (!last && length == 0)) break;
         }
         if (last) return;
     }

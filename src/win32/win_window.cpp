@@ -162,6 +162,9 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     case WM_GETOBJECT: return access_get_object(hwnd, wParam, lParam);
     case WM_RECORD_FAILED: record_show_write_failure(hwnd); return 1;
     case WM_TRANSCRIPT_FAILED: transcript_show_write_failure(hwnd); return 1;
+    case WM_ENDSESSION: // the session ends: no WM_DESTROY may come
+        if (wParam) transcript_finish();
+        return 0;
     case WM_SYSCOMMAND:
         if (Main_OnSysCommand(hwnd, wParam)) return 1;
         break;
