@@ -8,12 +8,15 @@
 #      headless: it must link and save its screenshot;
 #   3. the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   4. each fuzz target for a bounded time (FUZZ_SECONDS, default 60);
-#   5. the Windows program, cross-built and tested end to end under Wine;
+#   5. the Windows program, cross-built, its zip checked, and tested end to
+#      end under Wine;
 #   6. the demo, headless, as a new user would first run it: from a fresh
 #      folder with no Wine prefix; it must link, and save its screenshot.
+# Run as root or as an ordinary user: missing packages are installed through
+# sudo then, and a check that needs root says that it is skipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh all
 jobs=$(nproc)
 
 # headless_demo SCRIPT SECONDS: runs a demo with no display in a fresh folder,
@@ -31,8 +34,9 @@ headless_demo() {
 # (no error, no warning, no hardening tag) and its AppStream metainfo with
 # appstreamcli, and installs it with apt, as a user would; then runs the
 # installed program's --version and --help, finds its manual page and checks
-# its desktop entry and icon. A machine that did not have the package before does not keep it.
-# Without root the package is unpacked into a folder instead.
+# its desktop entry, its icon and the pictures its README shows. A machine
+# that did not have the package before does not keep it. Without root the
+# package is unpacked into a folder instead.
 package_stage() {
     local root="" had="" deb deps lint version help metainfo
     rm -f build/q72display_*.deb
@@ -49,6 +53,7 @@ package_stage() {
         dpkg-query -W -f='${Status}' q72display 2>/dev/null | grep -q 'install ok installed' && had=1
         (cd build && apt-get install -y -qq -o DPkg::Lock::Timeout=300 "./${deb#build/}")
     else
+        echo "package: installing it with apt needs root: skipped; its files are checked unpacked"
         root=$(mktemp -d)
         dpkg-deb -x "$deb" "$root"
     fi
@@ -66,11 +71,32 @@ package_stage() {
     fi
     desktop-file-validate "$root/usr/share/applications/q72display.desktop"
     test -s "$root/usr/share/icons/hicolor/48x48/apps/q72display.png"
+    local picture
+    for picture in $(grep -o '](docs/[^)]*)' README.md | tr -d '()]'); do
+        test -s "$root/usr/share/doc/q72display/$picture" ||
+            { echo "package: the README's $picture is missing" >&2; exit 1; }
+    done
     if [ -n "$root" ]; then
         rm -rf "$root"
     elif [ -z "$had" ]; then
         apt-get purge -y -qq -o DPkg::Lock::Timeout=300 q72display
     fi
+}
+
+# zip_stage: makes the Windows zip from build-win/ and checks that it holds the
+# program and a README.txt whose every line ends in CRLF, as Notepad needs.
+zip_stage() {
+    rm -f build-win/q72display-*-win64.zip
+    (cd build-win && cpack -G ZIP >/dev/null)
+    python3 - build-win/q72display-*-win64.zip <<'EOF'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z:
+    files = {name.split("/", 1)[-1]: name for name in z.namelist()}
+    assert "q72display.exe" in files and "README.txt" in files, "zip: %s" % sorted(files)
+    text = z.read(files["README.txt"])
+assert text.endswith(b"\r\n") and text.count(b"\n") == text.count(b"\r\n") == text.count(b"\r"), \
+    "zip: README.txt has a line that does not end in CRLF"
+EOF
 }
 
 echo "== native build and tests"
@@ -91,11 +117,12 @@ cmake --build build-asan -j"$jobs" --target unit_tests
 build-asan/tests/unit/unit_tests --gtest_brief=1
 
 echo "== fuzzing"
-bash scripts/fuzz.sh "${FUZZ_SECONDS:-60}" stream config keys
+bash scripts/fuzz.sh "${FUZZ_SECONDS:-60}" stream config keys messages
 
 echo "== the Windows program under Wine"
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
 cmake --build build-win -j"$jobs"
+zip_stage
 python3 tests/e2e/run.py --native-build build --win-build build-win
 
 echo "== the demo, headless, from a fresh folder"
