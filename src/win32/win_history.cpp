@@ -168,12 +168,11 @@ void history_window_update() {
     if (!window) return;
     std::vector<HistoryLine> lines;
     HistoryLine rows[HISTORY_ROWS];
+    uint64_t end = shownEnd;
     map_lock();
-    uint64_t first = history_first(), end = history_end();
-    for (uint64_t n = std::max(shownEnd, first); n < end; n++) {
-        lines.emplace_back();
-        history_line(n, lines.back());
-    }
+    uint64_t first = history_first();
+    lines.resize((size_t)(history_end() - std::max(end, first)));
+    lines.resize((size_t)history_take(end, lines.data(), (int)lines.size()));
     int count = history_on_screen(rows);
     map_unlock();
 

@@ -45,24 +45,20 @@ bool put(const char *bytes, int length) {
     return !failed;
 }
 
-// Up to BATCH lines from `next` on, formatted into `text` under the lock,
-// with the rows on screen after the last line when `withRows` (then
-// `finished`); returns the bytes formatted. `lost`: the history has dropped
-// lines not yet written.
+// Up to BATCH lines from `next` on, formatted into `text`, with the rows on
+// screen after the last line when `withRows` (then `finished`); returns the
+// bytes formatted. `lost`: the history has dropped lines not yet written.
 int take(bool withRows, bool &lost, bool &finished) {
-    HistoryLine line, rows[HISTORY_ROWS];
-    int length = 0, lines = 0;
+    HistoryLine lines[BATCH + HISTORY_ROWS];
     map_lock();
     lost = next < history_first();
-    for (; !lost && lines < BATCH && next < history_end(); lines++, next++) {
-        history_line(next, line);
-        length += history_entry(line, "\r\n", text + length, HISTORY_ENTRY_MAX);
-    }
+    int count = history_take(next, lines, BATCH);
     finished = withRows && next == history_end();
-    int count = finished ? history_on_screen(rows) : 0;
+    if (finished) count += history_on_screen(lines + count);
     map_unlock();
+    int length = 0;
     for (int k = 0; k < count; k++)
-        length += history_entry(rows[k], "\r\n", text + length, HISTORY_ENTRY_MAX);
+        length += history_entry(lines[k], "\r\n", text + length, HISTORY_ENTRY_MAX);
     return length;
 }
 
