@@ -126,7 +126,7 @@ void transcript_tick() {
 }
 
 void transcript_finish() {
-    if (!writer) return;
+    if (!writer || failed) return; // a writer stuck in a hung write is not waited for
     ending = true;
     SetEvent(wake);
     WaitForSingleObject(writer, FINISH_WAIT_MS);
