@@ -10,7 +10,8 @@ target_compile_options(q72display PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextr
 # wWinMain entry; the code itself calls the ...A functions throughout.
 target_link_options(q72display PRIVATE -municode)
 # oleacc, ole32, oleaut32 and uuid hand the LCD to screen readers (MSAA).
-target_link_libraries(q72display PRIVATE q72core comctl32 setupapi oleacc ole32 oleaut32 uuid)
+# comdlg32: the history window's find and save dialogs.
+target_link_libraries(q72display PRIVATE q72core comctl32 comdlg32 setupapi oleacc ole32 oleaut32 uuid)
 # The manifest carries the version: made in the folder of the generated header.
 configure_file(${PROJECT_SOURCE_DIR}/res/q72display.manifest.in
                ${PROJECT_BINARY_DIR}/generated/q72display.manifest @ONLY)

@@ -10,6 +10,18 @@
 #define IDM_SYS_SETUP 0x0010  // "Setup...": opens the setup dialog
 #define IDM_SYS_COPY 0x0020   // "Copy Screen"
 #define IDM_SYS_ON_TOP 0x0030 // "Always on Top", checked at start
+#define IDM_SYS_HISTORY 0x0040 // "History...": opens the history window
+
+// History window "Q72display History": its menu bar, shortcuts and edit control
+#define IDM_HISTORY 2002
+#define IDA_HISTORY 2003
+#define IDC_HISTORY_EDIT 4101
+#define IDC_HISTORY_SAVE 4102 // "Save As..."
+#define IDC_HISTORY_CLOSE 4103
+#define IDC_HISTORY_COPY 4104
+#define IDC_HISTORY_SELECT_ALL 4105
+#define IDC_HISTORY_FIND 4106
+#define IDC_HISTORY_FIND_NEXT 4107
 
 // Setup dialog "Q72display 1.0 Setup"
 #define IDD_SETUP 1001

@@ -5,7 +5,13 @@
 // child element raised with EVENT_OBJECT_LIVEREGIONCHANGED: readers speak the
 // name of a live region's element, and the LCD's own name never changes.
 // Each spoken text gets a child id of its own, taken in turn from a ring, so
-// that a reader that asks late still reads the text of its event.
+// that a reader that asks late still reads the text of its event. The LCD's
+// children are the texts spoken so far, at most the ring's: its child count
+// and the child ids it accepts agree.
+//
+// A value change is raised only for new text at the cursor or a new screen:
+// readers that have no live regions read the whole value on each one, and a
+// status line or meter redraw would have them read the 8 rows again.
 #include "win32/win_access.h"
 #include "app/change_reader.h"
 #include "app/texts.h"
@@ -31,6 +37,7 @@ Speech heard[SPEECH_MAX];
 int early;                              // events taken with the first view, before the first tell
 char live[LIVE_SLOTS][SPEECH_TEXT_MAX]; // UTF-8; slot k is child k + 1
 int nextSlot;
+int filled;                       // slots holding a text: the children, ids 1..filled
 LinkState toldLink = LINK_CLOSED; // the program starts with the link closed
 std::atomic<bool> speechWaiting;
 bool comReady;
@@ -112,7 +119,7 @@ class LcdAccessible final : public IAccessible {
     }
     HRESULT STDMETHODCALLTYPE get_accChildCount(long *count) override {
         if (!count) return E_POINTER;
-        *count = 0; // the spoken texts are reached only through their events
+        *count = filled;
         return window ? S_OK : RPC_E_DISCONNECTED;
     }
     HRESULT STDMETHODCALLTYPE get_accChild(VARIANT child, IDispatch **out) override {
@@ -226,12 +233,22 @@ class LcdAccessible final : public IAccessible {
         *height = client.bottom;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE accNavigate(long, VARIANT start, VARIANT *end) override {
+    // The spoken texts in the order of their ids; nothing beside the LCD.
+    HRESULT STDMETHODCALLTYPE accNavigate(long direction, VARIANT start, VARIANT *end) override {
         if (!end) return E_POINTER;
         VariantInit(end);
         int element;
         HRESULT result = check(start, element);
-        return FAILED(result) ? result : S_FALSE; // nothing beside or below the LCD
+        if (FAILED(result)) return result;
+        int to = 0;
+        if (element == 0 && direction == NAVDIR_FIRSTCHILD) to = filled ? 1 : 0;
+        if (element == 0 && direction == NAVDIR_LASTCHILD) to = filled;
+        if (element > 0 && direction == NAVDIR_NEXT) to = element < filled ? element + 1 : 0;
+        if (element > 0 && direction == NAVDIR_PREVIOUS) to = element - 1;
+        if (!to) return S_FALSE;
+        end->vt = VT_I4;
+        end->lVal = to;
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE accHitTest(long x, long y, VARIANT *hit) override {
         if (!hit) return E_POINTER;
@@ -258,11 +275,11 @@ class LcdAccessible final : public IAccessible {
     LONG refs = 1;
     HWND window;
 
-    // Which element `child` names: 0 the LCD, 1..LIVE_SLOTS a spoken text.
+    // Which element `child` names: 0 the LCD, 1..filled a spoken text.
     HRESULT check(const VARIANT &child, int &element) const {
         element = -1;
         if (!window) return RPC_E_DISCONNECTED;
-        if (child.vt != VT_I4 || child.lVal < 0 || child.lVal > LIVE_SLOTS) return E_INVALIDARG;
+        if (child.vt != VT_I4 || child.lVal < 0 || child.lVal > filled) return E_INVALIDARG;
         element = (int)child.lVal;
         return S_OK;
     }
@@ -284,6 +301,7 @@ void speak(HWND hwnd, const Speech &said) {
     int slot = nextSlot;
     nextSlot = (nextSlot + 1) % LIVE_SLOTS;
     std::memcpy(live[slot], said.text, sizeof live[slot]);
+    if (filled < LIVE_SLOTS) filled++;
     NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, hwnd, OBJID_CLIENT, slot + 1);
     uia_notify(said.text, said.kind == SPEECH_ANNOUNCE);
 }
@@ -325,10 +343,10 @@ void access_speech_due() {
 void access_tell(HWND hwnd) {
     int count = early ? early : takeSpeech();
     early = 0;
-    // One value change per take: the value is read after it, and is the same
-    // for every change taken together.
+    // One value change per take with text to read: the value is read after
+    // it, and is the same for every change taken together.
     for (int k = 0; k < count; k++)
-        if (heard[k].kind != SPEECH_ANNOUNCE) {
+        if (heard[k].kind == SPEECH_TYPED || heard[k].kind == SPEECH_SCREEN) {
             NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, hwnd, OBJID_CLIENT, CHILDID_SELF);
             break;
         }

@@ -10,11 +10,14 @@
 #include <cwchar>
 
 static const char usage[] = "Usage: q72display [--open] [--port N] [--record FILE]\n"
+                            "\t[--transcript FILE]\n"
                             "\n"
                             "--open\topen the link to the COM port at start\n"
                             "--port N\tuse COM port N (1..255) for this run;\n"
                             "\tit is saved only by \"Done\" in the setup dialog\n"
                             "--record FILE\tappend every byte the modem sends to FILE\n"
+                            "--transcript FILE\tappend each line that leaves the screen to FILE,\n"
+                            "\twith its time, and the lines on screen at the end\n"
                             "--help\tshow this text\n"
                             "--version\tshow the version";
 
@@ -29,17 +32,18 @@ static bool refuse(CommandLine &line, const char *format, const char *what) {
     return false;
 }
 
-// The record file's name, kept wide: converted to the ANSI code page, a
+// A file's name after `word`, kept wide: converted to the ANSI code page, a
 // character that page lacks would become another and name another file.
-static bool takeRecordPath(const wchar_t *path, CommandLine &line) {
+static bool takePath(const char *word, const wchar_t *path, wchar_t (&out)[CONFIG_PATH_MAX],
+                     CommandLine &line) {
     size_t length = std::wcslen(path);
-    if (length == 0) return refuse(line, "%s", "--record: the file name is empty.");
+    if (length == 0) return refuse(line, "%s: the file name is empty.", word);
     if (length >= CONFIG_PATH_MAX) {
         std::snprintf(line.problem, sizeof line.problem,
-                      "--record: the file name is longer than %d characters.", CONFIG_PATH_MAX - 1);
+                      "%s: the file name is longer than %d characters.", word, CONFIG_PATH_MAX - 1);
         return false;
     }
-    std::wcscpy(line.record, path);
+    std::wcscpy(out, path);
     return true;
 }
 
@@ -47,12 +51,15 @@ static bool parse(LPWSTR *args, int count, CommandLine &line) {
     char word[CONFIG_PATH_MAX], value[CONFIG_PATH_MAX];
     for (int k = 1; k < count; k++) {
         if (!argument(args, k, word, sizeof word)) return refuse(line, "%s", "Argument too long.");
-        bool takesValue = !std::strcmp(word, "--port") || !std::strcmp(word, "--record");
+        bool takesValue = !std::strcmp(word, "--port") || !std::strcmp(word, "--record") ||
+                          !std::strcmp(word, "--transcript");
         if (takesValue && k + 1 >= count) return refuse(line, "%s needs a value.", word);
         if (!std::strcmp(word, "--open")) {
             line.open = true;
         } else if (!std::strcmp(word, "--record")) {
-            if (!takeRecordPath(args[++k], line)) return false;
+            if (!takePath(word, args[++k], line.record, line)) return false;
+        } else if (!std::strcmp(word, "--transcript")) {
+            if (!takePath(word, args[++k], line.transcript, line)) return false;
         } else if (!std::strcmp(word, "--port")) {
             if (!argument(args, ++k, value, sizeof value))
                 return refuse(line, "%s needs a value.", word);

@@ -1,7 +1,9 @@
 #include "win32/win_host.h"
 #include "app/change_reader.h"
+#include "app/history.h"
 #include "win32/win_access.h"
 #include "win32/win_main.h"
+#include "win32/win_transcript.h"
 #include "link/rx_stream.h"
 
 static SRWLOCK mapLock = SRWLOCK_INIT;
@@ -20,6 +22,15 @@ static void repaintMainWindow() {
     access_speech_due();
 }
 
+// Under the map lock, on the receive thread: the change reader (which also
+// feeds the history) hears every change; a line the history took in wakes
+// the transcript's writer.
+static void noteChange(RxChange what, int x, int y) {
+    uint64_t before = history_end();
+    change_reader_note(what, x, y);
+    if (history_end() != before) transcript_line_entered();
+}
+
 void connect_interpreter() {
-    rx_set_host({repaintMainWindow, map_lock, map_unlock, change_reader_note});
+    rx_set_host({repaintMainWindow, map_lock, map_unlock, noteChange});
 }

@@ -2,9 +2,11 @@
 #include "win32/win_main.h"
 #include "win32/win_cmdline.h"
 #include "win32/win_config.h"
+#include "win32/win_history.h"
 #include "win32/win_host.h"
 #include "win32/win_record.h"
 #include "win32/win_serial.h"
+#include "win32/win_transcript.h"
 
 #include <commctrl.h>
 
@@ -45,6 +47,8 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {
     loadConfigFile(NULL);                      // before the window exists
     if (line.port) q72cfg.comPort = line.port; // this run only, unless "Done" saves it
     startRecording(line.record);
+    if (line.transcript[0] && !transcript_open(line.transcript, q72cfg.comPort))
+        transcript_show_open_failure(NULL);
 
     connect_interpreter();
     if (!registerMainClass()) return 1;
@@ -56,6 +60,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {
 
     MSG msg = {};
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+        if (history_window_message(msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }

@@ -17,6 +17,7 @@ enum {
     WM_LINK_STATE = WM_APP + 1, // the link's state has changed
     WM_RECORD_FAILED,           // a write to the record file failed (posted once)
     WM_SPEECH_DUE,              // the change reader has something to tell screen readers
+    WM_TRANSCRIPT_FAILED,       // the transcript has ended on a failure (posted once)
 };
 
 extern HINSTANCE ghInstance;

@@ -1,5 +1,6 @@
 #include "win32/win_record.h"
 #include "app/config.h"
+#include "win32/win_file_error.h"
 
 #include <cwchar>
 
@@ -35,22 +36,10 @@ void record_bytes(const uint8_t *bytes, size_t count) {
     if (failureWindow) PostMessageA(failureWindow, failureMessage, 0, 0);
 }
 
-// `what` (ASCII), then the file's name on a line of its own.
-static void showError(HWND owner, const char *what) {
-    enum { WHAT_MAX = 80 };
-    wchar_t text[WHAT_MAX + 1 + CONFIG_PATH_MAX];
-    size_t length = 0;
-    for (; what[length] && length < WHAT_MAX; length++)
-        text[length] = (wchar_t)(unsigned char)what[length];
-    text[length++] = L'\n';
-    std::wcscpy(text + length, recordPath);
-    MessageBoxW(owner, text, L"Error", MB_OK);
-}
-
 void record_show_open_failure(HWND owner) {
-    showError(owner, "Cannot open the record file");
+    show_file_error(owner, "Cannot open the record file", recordPath);
 }
 
 void record_show_write_failure(HWND owner) {
-    showError(owner, "Recording stopped: the record file cannot be written");
+    show_file_error(owner, "Recording stopped: the record file cannot be written", recordPath);
 }

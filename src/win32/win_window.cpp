@@ -5,10 +5,12 @@
 #include "app/startup_screen.h"
 #include "app/texts.h"
 #include "win32/win_access.h"
+#include "win32/win_history.h"
 #include "win32/win_host.h"
 #include "win32/win_keys.h"
 #include "win32/win_paint.h"
 #include "win32/win_record.h"
+#include "win32/win_transcript.h"
 #include "win32/win_setup_dlg.h"
 #include "lcd/lcd.h"
 #include "lcd/status.h"
@@ -73,6 +75,7 @@ static void addMenuItems(HWND hwnd) {
     AppendMenuA(menu, MF_SEPARATOR, 0, NULL);
     AppendMenuA(menu, MF_STRING, IDM_SYS_SETUP, "Setup...");
     AppendMenuA(menu, MF_STRING, IDM_SYS_COPY, "Copy Screen");
+    AppendMenuA(menu, MF_STRING, IDM_SYS_HISTORY, "History...");
     AppendMenuA(menu, MF_STRING | MF_CHECKED, IDM_SYS_ON_TOP, "Always on Top");
 }
 
@@ -90,6 +93,7 @@ static bool Main_OnSysCommand(HWND hwnd, WPARAM wParam) {
     case IDM_SYS_SETUP: openSetupDialog(hwnd); return true;
     case IDM_SYS_COPY: copyScreen(hwnd); return true;
     case IDM_SYS_ON_TOP: toggleOnTop(hwnd); return true;
+    case IDM_SYS_HISTORY: history_window_open(); return true;
     }
     return false;
 }
@@ -116,6 +120,7 @@ static void Main_OnInit(HWND hwnd) {
     addMenuItems(hwnd);
     link_notify_to(hwnd, WM_LINK_STATE);
     record_failure_to(hwnd, WM_RECORD_FAILED);
+    transcript_failure_to(hwnd, WM_TRANSCRIPT_FAILED);
 }
 
 // Under the interpreter's lock, so that a status byte the stream sets between
@@ -126,11 +131,14 @@ static void Main_OnTimer(HWND hwnd) {
     map_unlock();
     if (expired) RedrawWindow(hwnd, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
     access_tell(hwnd); // also a speed held back until a second had passed
+    transcript_tick();
+    history_window_update();
 }
 
 static void Main_OnDestroy(HWND hwnd) {
     runRxThread = 0;
     KillTimer(hwnd, TICK_TIMER_ID);
+    transcript_finish();
     access_window_gone(hwnd);
     PostQuitMessage(0);
 }
@@ -153,6 +161,10 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     case WM_SPEECH_DUE: access_tell(hwnd); return 1;
     case WM_GETOBJECT: return access_get_object(hwnd, wParam, lParam);
     case WM_RECORD_FAILED: record_show_write_failure(hwnd); return 1;
+    case WM_TRANSCRIPT_FAILED: transcript_show_write_failure(hwnd); return 1;
+    case WM_ENDSESSION: // the session ends: no WM_DESTROY may come
+        if (wParam) transcript_finish();
+        return 0;
     case WM_SYSCOMMAND:
         if (Main_OnSysCommand(hwnd, wParam)) return 1;
         break;

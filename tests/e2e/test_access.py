@@ -7,7 +7,9 @@ import subprocess
 import time
 
 import lcd
-from harness import WM_CLOSE, wait_until
+from harness import (BLACK_ON_GREEN, CANCEL, DONE, LINK, SET_COM_PORT, SETUP_TITLE, SIZE_LIST,
+                     WHITE_ON_BLUE, WM_CLOSE, Dialog, wait_until)
+from keys import start_modem
 from test_link import open_link, play
 
 VALUE_CHANGE, LIVE_REGION = 0x800E, 0x8019
@@ -31,12 +33,25 @@ def rendered_text(env, data):
         return f.read()[:-1].replace("\n", "\r\n")
 
 
-def read_lcd(app):
-    role, state, x, y, width, height, name, value = app.env.probe.value(
-        "acc %d" % app.hwnd).split()
+def read_object(app, hwnd, *item):
+    """The client object of window `hwnd` or of its dialog item."""
+    role, state, x, y, width, height, name, value, children = app.env.probe.value(
+        " ".join(["acc", str(hwnd)] + [str(ident) for ident in item])).split()
     return {"role": int(role), "state": int(state, 0),
             "location": (int(x), int(y), int(width), int(height)),
-            "name": decoded(name), "value": decoded(value)}
+            "name": decoded(name), "value": decoded(value), "children": int(children)}
+
+
+def read_lcd(app):
+    return read_object(app, app.hwnd)
+
+
+HEARD = []  # every event since the watch began
+
+
+def watch(env, hwnd):
+    HEARD.clear()
+    env.probe.call("accwatch %d" % hwnd)
 
 
 def heard(env):
@@ -46,6 +61,7 @@ def heard(env):
     for line in lines:
         event, obj, child, name, value = line.split("\t")
         events.append((int(event, 0), int(obj), int(child), decoded(name), decoded(value)))
+    HEARD.extend(events)
     return events
 
 
@@ -78,7 +94,7 @@ def test_screen_readers_read_the_lcd_and_hear_what_the_modem_writes(env):
     pair = env.serial(28)
     app = env.launch(lcd.config(com_port=28, scale=2))
     assert read_lcd(app)["value"] == rendered_text(env, b"")
-    env.probe.call("accwatch %d" % app.hwnd)
+    watch(env, app.hwnd)
     setup = open_link(app)
     setup.post(WM_CLOSE)
     setup.wait_closed()
@@ -130,4 +146,68 @@ def test_screen_readers_read_the_lcd_and_hear_what_the_modem_writes(env):
     events = heard_until(env, spoken, quiet=2)  # past the flash's expiry
     assert spoken(events) == ["QRM!"]
     assert read_lcd(app)["value"] == rendered_text(env, sent)
+
+    # The spoken texts are the LCD's children, as many as it counts.
+    children = read_lcd(app)["children"]
+    told = [child for event, _, child, _, _ in HEARD if event == LIVE_REGION]
+    assert max(told) <= children == min(len(told) + told[0] - 1, 64), (told, children)
+
+    # Signal meter redraws change row 1 quietly: no event, the value still
+    # up to date when asked. (The first redraw may tell that the flash took
+    # its flag with it as it expired.)
+    pair.send(b"\x9e")
+    sent += b"\x9e"
+    heard_until(env, lambda events: True)
+    for level in (3, 7, 2, 9, 5):
+        meter = b"\x93" + bytes([level]) + b"\x9e"
+        pair.send(meter)
+        sent += meter
+        time.sleep(0.3)
+    wait_until(lambda: read_lcd(app)["value"].startswith("HKC,   <, signal 5, user 4\r\n"), 5,
+               "the last level")
+    assert read_lcd(app)["value"].split("\r\n")[1:] == rendered_text(env, sent).split("\r\n")[1:]
+    assert heard_until(env, lambda events: True) == []
+    assert app.close() == 0
+
+
+def test_the_keyboard_reaches_the_window_menu_and_the_setup_dialog(env):
+    pair = env.serial(29)
+    log = start_modem(env, pair)
+    app = env.launch(lcd.config(com_port=29, blk_on_grn=0, scale=2))
+    setup = open_link(app)
+    setup.post(WM_CLOSE)
+    setup.wait_closed()
+    env.xdotool("windowfocus", "--sync", app.xid)
+    env.xdotool("key", "a")
+    log.wait_for(ord("A"), 0, 30, "a key through the open link")
+
+    # The Menu key opens the window menu; its fourth item from the end is Setup.
+    env.xdotool("key", "Menu")
+    wait_until(lambda: any(cls == "#32768" for _, cls, _ in env.top_level_windows()), 5,
+               "the window menu")
+    env.xdotool("key", "Up", "Up", "Up", "Up", "Return")
+    setup = Dialog(app, SETUP_TITLE)
+
+    # Tab walks through every control that takes input, the colour scheme
+    # once, in the order they stand.
+    stops = []
+    for _ in range(12):
+        stops.append(int(env.probe.value("focus %d" % setup.hwnd)))
+        env.xdotool("key", "Tab")
+        time.sleep(0.1)
+    scheme = [k for k, ident in enumerate(stops) if ident in (BLACK_ON_GREEN, WHITE_ON_BLUE)]
+    assert len(scheme) == 2, stops
+    cycle = [SIZE_LIST, SET_COM_PORT, LINK, DONE, CANCEL]
+    assert stops[scheme[0] + 1:scheme[1]] == cycle, stops
+    assert (setup.checked(BLACK_ON_GREEN), setup.checked(WHITE_ON_BLUE)) == (0, 1)
+    env.xdotool("key", *["Tab"] * (stops[scheme[0]:].index(CANCEL)))
+    assert int(env.probe.value("focus %d" % setup.hwnd)) == CANCEL
+    env.xdotool("key", "space")
+    setup.wait_closed()
+
+    # Of all these keys the modem got only the first.
+    env.xdotool("windowfocus", "--sync", app.xid)
+    env.xdotool("key", "z")
+    got, _ = log.wait_for(ord("Z"), 0, 10, "a key after the dialog")
+    assert got == b"A", got
     assert app.close() == 0

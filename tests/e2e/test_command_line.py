@@ -1,7 +1,12 @@
 """The command line: the link opened at start on the port given, the bytes
 received recorded to a file (whatever characters its name has, and until it
-stops taking them), the usage for --help, anything unknown and bad values,
-and the version for --version."""
+stops taking them), the transcript of the lines that left the screen (and the
+history window showing them), the usage for --help, anything unknown and bad
+values, and the version for --version."""
+
+import datetime
+import re
+import subprocess
 
 import lcd
 from harness import (COM_PORT_TEXT, DONE, LINK, LINK_STATUS, LOST_TITLE, TITLE, WM_CLOSE,
@@ -44,7 +49,7 @@ def test_open_at_start_with_a_port_and_a_record_file(env):
     assert open(look_alike, "rb").read() == b"the user's own file\n"
 
     # Copy Screen from the window menu: the picture shown and its text.
-    choose_from_window_menu(app, 2)
+    choose_from_window_menu(app, 3)
     picture, text = wait_until(env.clipboard, 5, "the copy on the clipboard")
     assert picture == env.render_stream(sent, 2, 0)
     rows = ["", "73 de Q72 ##", "", "", "QRV", "", "", ""]
@@ -127,4 +132,115 @@ def test_usage_and_a_record_file_that_cannot_be_opened(env):
     only_the_main_window(app)
     with open(record, "rb") as f:
         assert f.read() == SCREEN[:100]
+    assert app.close() == 0
+
+
+HISTORY_TITLE, HISTORY_EDIT = "Q72display History", 4101
+STATUS_WORDS = re.compile(r"\bsignal \d+")
+
+
+def screen_rows(env, stream):
+    """q72render's text of the start-up screen followed by `stream`: 8 rows."""
+    path, out = env.scratch("prefix.bin"), env.scratch("prefix.txt")
+    with open(path, "wb") as f:
+        f.write(stream)
+    subprocess.run([env.q72render, "--startup", path, out], check=True, capture_output=True)
+    with open(out, encoding="utf-8") as f:
+        return f.read().split("\n")[:8]
+
+
+def history_of(env, stream):
+    """The lines that leave the top of the scrolling area, then the rows left
+    there, found from q72render's screen text alone: around each byte that
+    may be a scroll up (0x91 rows 1-4, 0x9C rows 2-4), columns 1-20 of the
+    rows below came up one where it was one, and the row that left is the
+    line (trailing blanks dropped), unless it is row 1 showing the status line
+    (read as words) or only a flash message (columns 12-15)."""
+    def line(rows, k):
+        status = STATUS_WORDS.search(rows[0]) or not (rows[0][:11] + rows[0][15:]).strip()
+        return "" if k == 0 and status else rows[k][:20].rstrip()
+
+    lines = []
+    for at, byte in enumerate(stream):
+        if byte not in (0x91, 0x9C):
+            continue
+        top = 0 if byte == 0x91 else 1
+        before, after = screen_rows(env, stream[:at]), screen_rows(env, stream[:at + 1])
+        cells = [row[:20] for row in after[top:4]]
+        if (cells == [row[:20] for row in before[top + 1:4]] + [" " * 20]
+                and after[:top] == before[:top] and after[4:] == before[4:] and line(before, top)):
+            lines.append(line(before, top))
+    end = screen_rows(env, stream)
+    return lines, [text for text in (line(end, k) for k in range(4)) if text]
+
+
+def entries(text, since, until):
+    """The texts of TIME<TAB>TEXT lines, each time checked to fall in [since, until]."""
+    texts = []
+    for entry in text.split("\r\n")[:-1]:
+        stamp, line = entry.split("\t")
+        moment = datetime.datetime.strptime(stamp, "%Y-%m-%dT%H:%M:%SZ")
+        assert since <= moment.replace(tzinfo=datetime.timezone.utc) <= until, entry
+        texts.append(line)
+    return texts
+
+
+def test_transcript_and_history_window(env):
+    # Appended to what is there, under a name outside the ANSI code page.
+    transcript = env.scratch("tr\u00e4nscript-\u03a9.txt")
+    with open(transcript, "wb") as f:
+        f.write(b"an earlier run\r\n")
+    since = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0)
+    app = env.launch(lcd.config(com_port=43, scale=2),
+                     args=["--open", "--transcript", windows_path(transcript)])
+    pair = env.serial(43)
+    caption_after(app, TITLE)
+    sent = play(env, pair, ["s000.bin", "s009.bin", "s011.bin"])
+    lines, rows = history_of(env, sent)
+    assert len(lines) > 10 and rows, (lines, rows)
+
+    # Each line is in the file as soon as it has left the screen.
+    def written():
+        with open(transcript, "rb") as f:
+            data = f.read()
+        assert data.startswith(b"an earlier run\r\n")
+        return data[16:].decode("utf-8")
+    wait_until(lambda: written().count("\r\n") == 1 + len(lines), 5, "the lines in the file")
+    comment, body = written().split("\r\n", 1)
+    assert re.fullmatch(r"# q72display 1\.0, port COM43, started \d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ",
+                        comment), comment
+    until = datetime.datetime.now(datetime.timezone.utc)
+    assert entries(body, since, until) == lines
+
+    # "History..." shows the same lines with their times, then the rows on screen.
+    choose_from_window_menu(app, 2)
+    history = wait_until(lambda: int(env.probe.value("find " + HISTORY_TITLE), 0), 5,
+                         "the history window")
+    shown = bytes.fromhex(env.probe.value("wtext %d %d" % (history, HISTORY_EDIT))).decode()
+    assert shown.startswith(body)
+    assert entries(shown, since, datetime.datetime.now(datetime.timezone.utc)) == lines + rows
+
+    # Closed, the program appends the rows still on screen.
+    assert app.close() == 0
+    assert entries(written().split("\r\n", 1)[1], since,
+                   datetime.datetime.now(datetime.timezone.utc)) == lines + rows
+
+    # A transcript file that stops taking lines (its disk full): the
+    # transcript ends with one message box naming it; the display goes on.
+    full = env.scratch("full.txt")
+    app = env.app(lcd.config(com_port=44)).start(max_file_size=150, args=[
+        "--open", "--transcript", windows_path(full)]).wait_window()
+    pair = env.serial(44)
+    caption_after(app, TITLE)
+    scrolled = RESYNC + b"".join(b"\x8c\x02" + (b"LINE %d" % k).ljust(21) + b"\x9c"
+                                for k in range(8))
+    pair.send(scrolled)
+    box, message = app.wait_message_box()
+    assert message == ("Transcript stopped: the transcript file cannot be written "
+                       + windows_path(full)), message
+    app.answer_message_box(box)
+    more = b"\x8c\x07" + b"still shown".ljust(21)
+    pair.send(more)
+    app.expect_stream(scrolled + more, 1, 1)
+    only_the_main_window(app)
     assert app.close() == 0

@@ -22,18 +22,18 @@ CLASS_ATOMS = {0x80: "BUTTON", 0x82: "STATIC", 0x85: "COMBOBOX"}
 
 # (id, class, text, styles besides WS_CHILD | WS_VISIBLE, x, y, width, height)
 SETUP_ITEMS = [
-    (4002, "BUTTON", "Black on Green", BS_AUTORADIOBUTTON, 8, 16, 60, 10),
-    (4003, "BUTTON", "White on Blue", BS_AUTORADIOBUTTON, 8, 28, 56, 10),
     (4004, "BUTTON", "Color Scheme", BS_GROUPBOX, 4, 4, 68, 40),
-    (4005, "BUTTON", "Set Com Port", BS_PUSHBUTTON | WS_TABSTOP, 8, 48, 52, 16),
-    (4006, "BUTTON", "", BS_PUSHBUTTON | WS_TABSTOP, 8, 72, 40, 16),
-    (4007, "BUTTON", "Cancel", BS_PUSHBUTTON | WS_TABSTOP, 96, 72, 32, 16),
+    (4002, "BUTTON", "Black on Green", BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP, 8, 16, 60, 10),
+    (4003, "BUTTON", "White on Blue", BS_AUTORADIOBUTTON, 8, 28, 56, 10),
+    (4009, "STATIC", "Display Size", SS_CENTER | WS_GROUP, 72, 4, 64, 8),
     (4008, "COMBOBOX", "", CBS_DROPDOWN | CBS_SORT | WS_VSCROLL | WS_BORDER | WS_TABSTOP,
      88, 16, 32, 56),
-    (4009, "STATIC", "Display Size", SS_CENTER | WS_GROUP, 72, 4, 64, 8),
     (4010, "STATIC", "Com Port: ?", SS_CENTER | SS_CENTERIMAGE | WS_GROUP, 72, 48, 64, 16),
-    (4011, "BUTTON", "Done", BS_PUSHBUTTON | WS_TABSTOP, 56, 72, 32, 16),
+    (4005, "BUTTON", "Set Com Port", BS_PUSHBUTTON | WS_TABSTOP, 8, 48, 52, 16),
     (4012, "STATIC", "", SS_CENTER | SS_CENTERIMAGE | WS_GROUP, 72, 32, 64, 16),
+    (4006, "BUTTON", "", BS_PUSHBUTTON | WS_TABSTOP, 8, 72, 40, 16),
+    (4011, "BUTTON", "Done", BS_PUSHBUTTON | WS_TABSTOP, 56, 72, 32, 16),
+    (4007, "BUTTON", "Cancel", BS_PUSHBUTTON | WS_TABSTOP, 96, 72, 32, 16),
 ]
 PORT_ITEMS = [
     (1, "BUTTON", "OK", BS_PUSHBUTTON | WS_TABSTOP, 60, 28, 45, 15),

@@ -116,9 +116,10 @@ def choose_from_window_menu(app, place_from_end):
 
 
 def test_window_menu(env):
-    # Its own items end the menu: "Setup...", "Copy Screen", "Always on Top".
+    # Its own items end the menu: "Setup...", "Copy Screen", "History...",
+    # "Always on Top".
     app = env.launch(lcd.config(blk_on_grn=0, scale=3))
-    choose_from_window_menu(app, 2)
+    choose_from_window_menu(app, 3)
     picture, text = wait_until(env.clipboard, 5, "the copy on the clipboard")
     # q72render's picture at the scale and in the scheme shown, and the text.
     assert picture == env.renderer.startup_png(3, 0)
@@ -136,7 +137,7 @@ def test_window_menu(env):
     app.post(WM_SYSCOMMAND, SYS_ON_TOP | 0x3)  # the low four bits are the system's
     wait_until(lambda: app.styles()[1] & WS_EX_TOPMOST, 5, "the window to be on top again")
 
-    choose_from_window_menu(app, 3)
+    choose_from_window_menu(app, 4)
     setup = Dialog(app, SETUP_TITLE)
     setup.post(WM_CLOSE)
     setup.wait_closed()
@@ -242,15 +243,20 @@ def test_program_file(env):
     machine, magic, subsystem, imports = read_pe(env.exe)
     assert (machine, magic, subsystem) == (0x8664, 0x20B, 2), "64-bit, GUI subsystem"
     # advapi32 and setupapi list the ports, shell32 splits the command line,
-    # oleacc, ole32 and oleaut32 hand the LCD to screen readers.
+    # oleacc, ole32 and oleaut32 hand the LCD to screen readers, comdlg32
+    # finds and saves in the history window.
     system = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "msvcrt.dll",
               "advapi32.dll", "setupapi.dll", "shell32.dll", "oleacc.dll", "ole32.dll",
-              "oleaut32.dll"}
+              "oleaut32.dll", "comdlg32.dll"}
     assert set(imports) <= system, sorted(set(imports) - system)
-    # ANSI forms only, but for the message boxes that name the record file,
-    # whose name is kept wide.
-    wide = [name for dll in ("user32.dll", "gdi32.dll") for name in imports.get(dll, [])
-            if name.endswith("W")]
-    assert wide == ["MessageBoxW"], wide
+    # ANSI forms only, but for the message boxes that name a file the user
+    # named (its name is kept wide) and the history window, whose text holds
+    # the LCD's signs, outside the ANSI code page.
+    wide = {name for dll in ("user32.dll", "gdi32.dll") for name in imports.get(dll, [])
+            if name.endswith("W")}
+    history = {"CreateWindowExW", "DefWindowProcW", "RegisterClassW", "SendMessageW",
+               "GetWindowTextW", "GetWindowTextLengthW", "CharLowerBuffW",
+               "RegisterWindowMessageW", "CreateFontW"}
+    assert "MessageBoxW" in wide and wide <= {"MessageBoxW"} | history, sorted(wide)
     assert "CreateFileW" in imports["kernel32.dll"]
     assert "CreateWindowExA" in imports["user32.dll"]

@@ -18,6 +18,10 @@
 //   post H MSG WPARAM LPARAM   PostMessage
 //   send H MSG WPARAM LPARAM   SendMessage (5 s time-out): its result
 //   text H [ID]                text of the window or of its dialog item ID
+//   wtext H ID                 the whole text of dialog item ID as the hex of its UTF-8
+//                              (read wide, of any length), "-" when empty
+//   focus H                    the dialog item of H that holds the keyboard focus
+//                              (or holds the window that does): "ok ID", 0 if none
 //   children H                 lines "id<TAB>class<TAB>text" of the child windows (line
 //                              breaks in a text printed as spaces)
 //   click H ID                 posts BM_CLICK to dialog item ID
@@ -56,7 +60,8 @@
 //   holdclipboard              opens the clipboard and keeps it open, as a busy program would
 //   releaseclipboard           closes it
 // Screen readers' view (MSAA), texts as hex of their UTF-8, "-" when there is none:
-//   acc H                      the client object: "ok ROLE STATE X Y W H NAME VALUE"
+//   acc H [ID]                 the client object of H or of its dialog item ID:
+//                              "ok ROLE STATE X Y W H NAME VALUE CHILDREN"
 //   accwatch H                 from now on logs the win events 0x800E..0x8019 (value
 //                              change .. live-region change) of H's process, each with
 //                              the name and value of its object read when it arrives;
@@ -551,15 +556,16 @@ static void readClientObject(HWND hwnd) {
     self.lVal = CHILDID_SELF;
     VariantInit(&role);
     VariantInit(&state);
-    long x = 0, y = 0, width = 0, height = 0;
+    long x = 0, y = 0, width = 0, height = 0, children = 0;
     bool read = acc->get_accRole(self, &role) == S_OK && role.vt == VT_I4 &&
                 acc->get_accState(self, &state) == S_OK && state.vt == VT_I4 &&
-                acc->accLocation(&x, &y, &width, &height, self) == S_OK;
+                acc->accLocation(&x, &y, &width, &height, self) == S_OK &&
+                acc->get_accChildCount(&children) == S_OK;
     std::string texts = nameAndValue(acc, self, ' ');
     acc->Release();
-    if (!read) return fail("role, state or location unreadable");
-    ok("%ld 0x%lx %ld %ld %ld %ld %s", role.lVal, (unsigned long)state.lVal, x, y, width, height,
-       texts.c_str());
+    if (!read) return fail("role, state, location or child count unreadable");
+    ok("%ld 0x%lx %ld %ld %ld %ld %s %ld", role.lVal, (unsigned long)state.lVal, x, y, width,
+       height, texts.c_str(), children);
 }
 
 // The event watch: a thread of its own with a message loop, since out-of-
@@ -874,7 +880,47 @@ static void runCommand() {
         EnumChildWindows(hwnd, listChild, 0);
         return ok();
     }
-    if (!std::strcmp(name, "acc")) return readClientObject(hwnd);
+    if (!std::strcmp(name, "acc")) {
+        if (nextNumber(a)) {
+            dialogItem(hwnd, a, item);
+            if (!item) return fail("no such item");
+            hwnd = item;
+        }
+        return readClientObject(hwnd);
+    }
+    if (!std::strcmp(name, "wtext")) {
+        if (!nextNumber(a)) return fail("usage: wtext H ID");
+        dialogItem(hwnd, a, item);
+        if (!item) return fail("no such item");
+        DWORD_PTR length = 0;
+        SendMessageTimeoutW(item, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
+        std::wstring wide(length + 1, L'\0');
+        DWORD_PTR got = 0;
+        SendMessageTimeoutW(item, WM_GETTEXT, length + 1, (LPARAM)&wide[0], SMTO_ABORTIFHUNG, 5000,
+                            &got);
+        wide.resize(got);
+        int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), (int)wide.size(), NULL, 0, NULL,
+                                        NULL);
+        std::string utf8((size_t)bytes, '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), (int)wide.size(), &utf8[0], bytes, NULL, NULL);
+        std::string hex;
+        for (unsigned char c : utf8) {
+            char pair[3];
+            std::snprintf(pair, sizeof pair, "%02x", c);
+            hex += pair;
+        }
+        return ok("%s", hex.empty() ? "-" : hex.c_str());
+    }
+    if (!std::strcmp(name, "focus")) {
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof info;
+        if (!GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, NULL), &info))
+            return fail("GetGUIThreadInfo failed");
+        HWND focus = info.hwndFocus;
+        while (focus && GetParent(focus) != hwnd)
+            focus = GetParent(focus);
+        return ok("%d", focus ? GetDlgCtrlID(focus) : 0);
+    }
     if (!std::strcmp(name, "accwatch")) return watchEventsOf(hwnd);
 
     if (!nextNumber(a)) return fail("missing dialog item id");
