@@ -1,4 +1,5 @@
 #include "app/change_reader.h"
+#include "app/history.h"
 #include "lcd/status.h"
 
 #include <cstdio>
@@ -325,6 +326,8 @@ static void flashDrawn() {
 }
 
 void change_reader_note(RxChange what, int x, int y) {
+    history_note(what, x, y);
+    if (what == RX_SCROLL_OUT) return; // the scroll itself follows as a screen change
     dirty = true;
     switch (what) {
     case RX_TYPED: typed(x, y); break;
@@ -346,6 +349,7 @@ void change_reader_note(RxChange what, int x, int y) {
         flashDrawn();
         break;
     case RX_CURSOR: break; // the caret follows in the view
+    case RX_SCROLL_OUT: break;
     }
 }
 

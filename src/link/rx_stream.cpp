@@ -71,6 +71,7 @@ static void putSpace() {
     putAtCursor(' ');
 }
 static void scrollUp4() {
+    noteChange(RX_SCROLL_OUT, 1);
     lcd_scroll_up(4);
     noteChange(RX_SCREEN, 1);
 }
@@ -79,6 +80,7 @@ static void scrollDown4() {
     noteChange(RX_SCREEN, 1);
 }
 static void scrollUp3() {
+    noteChange(RX_SCROLL_OUT, 2);
     lcd_scroll_up(3);
     noteChange(RX_SCREEN, 2);
 }

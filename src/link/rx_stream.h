@@ -6,12 +6,13 @@
 // What a command did to the text of the screen, for a host that tells
 // screen readers. Rows are as the command gave them (0 is row 1).
 enum RxChange : uint8_t {
-    RX_TYPED,  // a character written at the cursor into cell (x, y)
-    RX_ROW,    // row y blanked
-    RX_SCREEN, // many cells rewritten at once, row y the highest of them
-    RX_STATUS, // the status line drawn on row 1 from the status values
-    RX_FLASH,  // a flash message drawn on row 1
-    RX_CURSOR, // the cursor moved, or was shown or hidden
+    RX_TYPED,      // a character written at the cursor into cell (x, y)
+    RX_ROW,        // row y blanked
+    RX_SCREEN,     // many cells rewritten at once, row y the highest of them
+    RX_STATUS,     // the status line drawn on row 1 from the status values
+    RX_FLASH,      // a flash message drawn on row 1
+    RX_CURSOR,     // the cursor moved, or was shown or hidden
+    RX_SCROLL_OUT, // row y is about to be scrolled out of the top of the scrolling area
 };
 
 // How the interpreter reaches its host. The lock guards the map and the
