@@ -416,14 +416,17 @@ static void pauseOver(int64_t nowMs) {
         if (held[k].grewAt == GREW_NOW) held[k].grewAt = nowMs;
 }
 
-// The new screen's rows top to bottom; after a flood, every row.
+// The new screen's rows top to bottom, as they read when they came (the
+// status line may have been drawn over row 1 since); after a flood, every row
+// as it reads now.
 static void screenText(TextView &view) {
-    for (int row = row1Status ? 2 : 1; row <= LCD_ROWS; row++) {
-        char all[3 * LCD_COLS + 1];
+    for (int row = 1; row <= LCD_ROWS; row++) {
+        char now[3 * LCD_COLS + 1];
         const char *text = newText[row - 1];
         if (flooded) {
-            rowText(cells[row - 1], all);
-            text = all;
+            if (row == 1 && row1Status) continue;
+            rowText(cells[row - 1], now);
+            text = now;
         } else if (!(newRows & 1u << (row - 1))) {
             continue;
         }

@@ -96,15 +96,39 @@ static void onFrame() {
                                ((bottom + 1) * scale + factor - 1) / factor - top * scale / factor);
 }
 
-// Every key goes to the modem; none reaches GTK's own key handling.
+// The window menu under the LCD's top left corner, its first item selected,
+// for the keyboard.
+static void openMenuByKey(GdkEvent *event) {
+    gtk_menu_popup_at_widget(GTK_MENU(windowMenu), lcdArea, GDK_GRAVITY_NORTH_WEST,
+                             GDK_GRAVITY_NORTH_WEST, event);
+    gtk_menu_shell_select_first(GTK_MENU_SHELL(windowMenu), FALSE);
+}
+
+// Every key goes to the modem, none to GTK's own key handling, but the Menu
+// key: the key table gives it no meaning for the modem, and it opens the
+// window menu, the keyboard's way to Setup and the rest.
 static gboolean onKey(GtkWidget *, GdkEventKey *event, gpointer) {
+    lcd_area_key(event);
+    if (event->keyval == GDK_KEY_Menu) {
+        if (event->type == GDK_KEY_PRESS) openMenuByKey((GdkEvent *)event);
+        return TRUE;
+    }
     uint8_t code = key_code_of(event);
     if (code) link_send(code);
     return TRUE;
 }
 
-// Keys all belong to the modem, so the mouse opens things: a right click the
-// setup dialog, a middle click or Ctrl+left click the window menu.
+// Shown at last: the window takes the keyboard, and the LCD the focus within
+// it, so that a screen reader says the window and the LCD's line. Asked for
+// before the window is mapped, the focus can go astray with no window manager.
+static gboolean onMapped(GtkWidget *, GdkEvent *, gpointer) {
+    gtk_window_present(GTK_WINDOW(window));
+    gtk_widget_grab_focus(lcdArea);
+    return FALSE;
+}
+
+// Besides the Menu key, the mouse opens things: a right click the setup
+// dialog, a middle click or Ctrl+left click the window menu.
 static gboolean onButton(GtkWidget *, GdkEventButton *event, gpointer) {
     if (event->type != GDK_BUTTON_PRESS) return TRUE;
     if (event->button == GDK_BUTTON_SECONDARY)
@@ -189,6 +213,7 @@ GtkWindow *window_create() {
     g_signal_connect(window, "key-press-event", G_CALLBACK(onKey), nullptr);
     g_signal_connect(window, "key-release-event", G_CALLBACK(onKey), nullptr);
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
+    g_signal_connect(window, "map-event", G_CALLBACK(onMapped), nullptr);
 
     draw_startup_screen();
     map_snapshot_for_paint(framed); // shown before any frame
