@@ -16,6 +16,7 @@
 enum {
     WINDOW_X = 50,
     WINDOW_Y = 50,
+    FOCUS_DELAY_MS = 300, // from the window shown to its activation
 };
 
 static GtkWidget *window;
@@ -118,12 +119,19 @@ static gboolean onKey(GtkWidget *, GdkEventKey *event, gpointer) {
     return TRUE;
 }
 
-// Shown at last: the window takes the keyboard, and the LCD the focus within
+// Shown at last, the window takes the keyboard, and the LCD the focus within
 // it, so that a screen reader says the window and the LCD's line. Asked for
-// before the window is mapped, the focus can go astray with no window manager.
-static gboolean onMapped(GtkWidget *, GdkEvent *, gpointer) {
+// before the window is mapped, the focus can go astray with no window manager;
+// asked for at once, the window's activation can come before the program's
+// accessibility bridge has learnt that a screen reader listens, and is lost.
+static gboolean takeFocus(gpointer) {
     gtk_window_present(GTK_WINDOW(window));
     gtk_widget_grab_focus(lcdArea);
+    return G_SOURCE_REMOVE;
+}
+
+static gboolean onMapped(GtkWidget *, GdkEvent *, gpointer) {
+    g_timeout_add(FOCUS_DELAY_MS, takeFocus, nullptr);
     return FALSE;
 }
 

@@ -236,7 +236,7 @@ def test_orca_says_what_the_modem_copies_after_any_key_and_nothing_else(env):
         # Start-up: the window, then the LCD's line at the caret.
         started = orca.wait(lambda said: any("Q72 to Sync" in text for text in said), 15,
                             "Orca to say the LCD's line")
-        print("START", started)
+        assert started[1:] == ["Q72display 1.0 frame.", " 4.^V on Q72 to Sync \n"], started
         modem.send(bytes([0x89, 0x94, 20, 0x95, 20]))
         modem.meter()
         modem.idle(1.5)
