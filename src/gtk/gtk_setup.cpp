@@ -155,6 +155,7 @@ static void build(GtkWindow *owner) {
     dialog = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(dialog), SETUP_TITLE);
     gtk_window_set_type_hint(GTK_WINDOW(dialog), GDK_WINDOW_TYPE_HINT_DIALOG);
+    atk_object_set_role(gtk_widget_get_accessible(dialog), ATK_ROLE_DIALOG);
     gtk_window_set_transient_for(GTK_WINDOW(dialog), owner);
     gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
     gtk_window_set_destroy_with_parent(GTK_WINDOW(dialog), TRUE);

@@ -124,8 +124,15 @@ static gboolean onKey(GtkWidget *, GdkEventKey *event, gpointer) {
 // before the window is mapped, the focus can go astray with no window manager;
 // asked for at once, the window's activation can come before the program's
 // accessibility bridge has learnt that a screen reader listens, and is lost.
+// A message box or dialog shown meanwhile keeps the focus.
 static gboolean takeFocus(gpointer) {
-    gtk_window_present(GTK_WINDOW(window));
+    GList *windows = gtk_window_list_toplevels();
+    bool dialogShown = false;
+    for (GList *w = windows; w; w = w->next)
+        dialogShown |= w->data != window && gtk_widget_get_visible(GTK_WIDGET(w->data)) &&
+                       gtk_window_get_window_type(GTK_WINDOW(w->data)) == GTK_WINDOW_TOPLEVEL;
+    g_list_free(windows);
+    if (!dialogShown) gtk_window_present(GTK_WINDOW(window));
     gtk_widget_grab_focus(lcdArea);
     return G_SOURCE_REMOVE;
 }

@@ -13,10 +13,11 @@ digit once and in order, and nothing else."""
 
 import os
 import re
+import select
 import subprocess
 import time
 
-from gtk_harness import CANCEL, LINK, AtSpi, Orca
+from gtk_harness import CANCEL, LINK, SETUP_TITLE, AtSpi, Dialog, Orca
 from harness import wait_until
 from test_link import DATA
 
@@ -223,6 +224,13 @@ class Modem:
             self.meter()
             time.sleep(METER_SECONDS)
 
+    def keys(self):
+        """The key codes the program has sent."""
+        codes = b""
+        while select.select([self.fd], [], [], 0.1)[0]:
+            codes += os.read(self.fd, 4096)
+        return codes
+
     def close(self):
         os.close(self.fd)
 
@@ -260,6 +268,26 @@ def test_orca_says_what_the_modem_copies_after_any_key_and_nothing_else(env):
             pages.append(text)
             modem.idle(2.5)
         said = orca.since(mark)
+
+        # The Menu key opens the window menu, Return its first item: Setup, a
+        # dialog whose link button tells the link's state; Esc cancels it.
+        mark = time.monotonic()
+        env.xdotool("key", "Menu")
+        orca.wait(lambda said: "Setup..." in said, 5, "the menu's first item", start=mark)
+        env.xdotool("key", "Return")
+        setup = Dialog(app, SETUP_TITLE)
+        orca.wait(lambda said: any(text.startswith("Q72display 1.0 Setup dialog")
+                                   for text in said), 5, "the dialog", start=mark)
+        for _ in range(6):
+            if "Q72 Linked." in orca.since(mark):
+                break
+            setup.press("Tab")
+            time.sleep(1)
+        link = orca.since(mark)
+        assert link[link.index("Q72 Linked.") - 1] == "Close I/F push button.", link
+        setup.press("Escape")
+        setup.wait_closed()
+        sent = modem.keys()
     finally:
         modem.close()
     # Orca's own echo of the keys pressed (it says 'space', 'F2' ...) is not
@@ -268,4 +296,5 @@ def test_orca_says_what_the_modem_copies_after_any_key_and_nothing_else(env):
     heard = [text for text in said if text.strip().lower() not in keys]
     expected = [BEFORE_KEYS, AFTER_LETTERS, AFTER_SPACE] + pages
     assert letters(heard) == letters(expected), heard
+    assert sent and 0x5D not in sent, "every key went to the modem but Menu: %r" % sent
     assert app.close() == 0
