@@ -7,9 +7,10 @@ cursor at line rate are told as inserted words, in order; a page is one
 description change; a flash message and the link's state are announced once.
 
 With Orca: what it says (its debug log) while the modem copies at 20 wpm and
-redraws the signal meter, before any key, after letter keys and after Space,
-and for three pages each after a key, is what was received, each letter and
-digit once and in order, and nothing else."""
+redraws the signal meter, before any key, after letter keys (and their echo)
+and after Space, and for three pages each after a key, is what was received,
+each letter and digit once and in order, and nothing else. Flat review reaches
+row 1 in words, and the Menu key opens the way to the setup dialog."""
 
 import os
 import re
@@ -194,6 +195,7 @@ class Modem:
     def __init__(self, pair):
         self.fd = os.open(pair.peer, os.O_RDWR | os.O_NOCTTY)
         self.level = 4
+        self.received = b""
 
     def send(self, data):
         os.write(self.fd, data)
@@ -225,11 +227,21 @@ class Modem:
             time.sleep(METER_SECONDS)
 
     def keys(self):
-        """The key codes the program has sent."""
+        """The key codes the program has sent since the last call (all of
+        them are kept in `received`)."""
         codes = b""
         while select.select([self.fd], [], [], 0.1)[0]:
             codes += os.read(self.fd, 4096)
+        self.received += codes
         return codes
+
+    def echo(self, codes, row):
+        """Writes the printable codes back at the cursor on `row`, as the modem
+        echoes what it sends; returns them as text."""
+        text = bytes(code for code in codes if 0x20 < code < 0x7F)
+        self.send(b"".join(bytes([0x97, column, row, 0x8E, code])
+                           for column, code in enumerate(text, 1)))
+        return text.decode()
 
     def close(self):
         os.close(self.fd)
@@ -253,7 +265,9 @@ def test_orca_says_what_the_modem_copies_after_any_key_and_nothing_else(env):
         modem.copy(BEFORE_KEYS, 2)
         modem.idle(2)
         env.xdotool("key", "--clearmodifiers", "t", "e", "s", "t")
-        modem.idle(1.5)
+        time.sleep(0.3)
+        echo = modem.echo(modem.keys(), 6)
+        modem.idle(2)
         modem.copy(AFTER_LETTERS, 3)
         modem.idle(2)
         env.xdotool("key", "--clearmodifiers", "space")
@@ -268,6 +282,18 @@ def test_orca_says_what_the_modem_copies_after_any_key_and_nothing_else(env):
             pages.append(text)
             modem.idle(2.5)
         said = orca.since(mark)
+
+        # Orca's flat review (its keypad, Num Lock off) moves line by line up
+        # through the LCD while the meter keeps moving, to row 1 in words.
+        mark = time.monotonic()
+        for _ in range(8):
+            env.xdotool("key", "KP_Home")
+            modem.meter()
+            time.sleep(0.3)
+        modem.idle(1)
+        review = [text.strip() for text in orca.since(mark)]
+        assert review[-2] == "Display Test", review
+        assert re.fullmatch(r"RX 20, TX 20, signal \d+", review[-1]), review
 
         # The Menu key opens the window menu, Return its first item: Setup, a
         # dialog whose link button tells the link's state; Esc cancels it.
@@ -287,14 +313,15 @@ def test_orca_says_what_the_modem_copies_after_any_key_and_nothing_else(env):
         assert link[link.index("Q72 Linked.") - 1] == "Close I/F push button.", link
         setup.press("Escape")
         setup.wait_closed()
-        sent = modem.keys()
+        modem.keys()
+        sent = modem.received
     finally:
         modem.close()
     # Orca's own echo of the keys pressed (it says 'space', 'F2' ...) is not
     # the modem's; everything else it says is.
     keys = {"t", "e", "s", "space", "f2", "5", "return"}
     heard = [text for text in said if text.strip().lower() not in keys]
-    expected = [BEFORE_KEYS, AFTER_LETTERS, AFTER_SPACE] + pages
+    expected = [BEFORE_KEYS, echo, AFTER_LETTERS, AFTER_SPACE] + pages
     assert letters(heard) == letters(expected), heard
     assert sent and 0x5D not in sent, "every key went to the modem but Menu: %r" % sent
     assert app.close() == 0
