@@ -147,32 +147,25 @@ static void rowOneRewritten() {
 
 // ---- Characters at the cursor, held until their word is whole ----
 
-// Tells the first `count` cells of held run k; earlier runs go first, whole,
-// so that what was written is told in the order it came.
-static void release(int k, int count) {
-    for (int j = 0; j < k; j++)
-        release(0, held[0].count);
-    k = 0;
-    Run &run = held[0];
-    Noted *n = push(SPEECH_TYPED);
-    if (n->kind == SPEECH_TYPED) {
+// Tells held runs 0..k, oldest first, so that what was written is told in
+// the order it came.
+static void release(int k) {
+    for (int j = 0; j <= k; j++) {
+        const Run &run = held[j];
+        Noted *n = push(SPEECH_TYPED);
+        if (n->kind != SPEECH_TYPED) continue;
         n->x = run.x;
         n->y = run.y;
-        n->count = count;
-        std::memcpy(n->was, run.was, (size_t)count);
-        std::memcpy(n->now, run.now, (size_t)count);
+        n->count = run.count;
+        std::memcpy(n->was, run.was, (size_t)run.count);
+        std::memcpy(n->now, run.now, (size_t)run.count);
     }
-    run.x += count;
-    run.count -= count;
-    std::memmove(run.was, run.was + count, (size_t)run.count);
-    std::memmove(run.now, run.now + count, (size_t)run.count);
-    if (run.count) return;
-    heldCount--;
-    std::memmove(&held[0], &held[1], sizeof held[0] * (size_t)heldCount);
+    heldCount -= k + 1;
+    std::memmove(&held[0], &held[k + 1], sizeof held[0] * (size_t)heldCount);
 }
 
 static void releaseAll() {
-    if (heldCount) release(heldCount - 1, held[heldCount - 1].count);
+    if (heldCount) release(heldCount - 1);
 }
 
 static bool isDigit(uint8_t code) {
@@ -185,7 +178,7 @@ static void wordEnded(int k) {
     const Run &run = held[k];
     for (int j = 0; j < run.count; j++)
         if (!isDigit(run.now[j]) && cell_char(run.now[j]) != ' ') {
-            release(k, run.count);
+            release(k);
             return;
         }
 }
@@ -196,7 +189,7 @@ static void typed(int x, int y) {
     // A run that reached the row's end can grow no more.
     for (int k = heldCount - 1; k >= 0; k--)
         if (held[k].x + held[k].count > LCD_COLS) {
-            release(k, held[k].count);
+            release(k);
             break;
         }
     int k = 0;
@@ -204,7 +197,7 @@ static void typed(int x, int y) {
         k++;
     if (k == heldCount) {
         if (heldCount == HELD_MAX) {
-            release(0, held[0].count);
+            release(0);
             k--;
         }
         heldCount++;
@@ -411,7 +404,7 @@ static bool speedDue(int now, int &told, int64_t &toldAt, int64_t nowMs) {
 // the others start their pause now.
 static void pauseOver(int64_t nowMs) {
     while (heldCount && held[0].grewAt != GREW_NOW && nowMs - held[0].grewAt >= PAUSE_MS)
-        release(0, held[0].count);
+        release(0);
     for (int k = 0; k < heldCount; k++)
         if (held[k].grewAt == GREW_NOW) held[k].grewAt = nowMs;
 }

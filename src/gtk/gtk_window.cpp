@@ -16,7 +16,7 @@
 enum {
     WINDOW_X = 50,
     WINDOW_Y = 50,
-    FOCUS_DELAY_MS = 300, // from the window shown to its activation
+    FOCUS_DELAY_MS = 500, // from the window shown to its activation
 };
 
 static GtkWidget *window;
@@ -229,6 +229,9 @@ GtkWindow *window_create() {
     g_signal_connect(window, "key-release-event", G_CALLBACK(onKey), nullptr);
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
     g_signal_connect(window, "map-event", G_CALLBACK(onMapped), nullptr);
+    // Made now, the window's accessible is there to tell that the window
+    // became active; made lazily, it could come too late for that.
+    gtk_widget_get_accessible(window);
 
     draw_startup_screen();
     map_snapshot_for_paint(framed); // shown before any frame
