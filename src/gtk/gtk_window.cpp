@@ -124,7 +124,10 @@ static gboolean onKey(GtkWidget *, GdkEventKey *event, gpointer) {
 // before the window is mapped, the focus can go astray with no window manager;
 // asked for at once, the window's activation can come before the program's
 // accessibility bridge has learnt that a screen reader listens, and is lost.
-// A message box or dialog shown meanwhile keeps the focus.
+// So the LCD takes the focus only now, and a window that became active
+// earlier (the pointer's window, with no window manager) is told active again:
+// a reader that heard it the first time takes no notice. A message box or
+// dialog shown meanwhile keeps the focus.
 static gboolean takeFocus(gpointer) {
     GList *windows = gtk_window_list_toplevels();
     bool dialogShown = false;
@@ -132,7 +135,11 @@ static gboolean takeFocus(gpointer) {
         dialogShown |= w->data != window && gtk_widget_get_visible(GTK_WIDGET(w->data)) &&
                        gtk_window_get_window_type(GTK_WINDOW(w->data)) == GTK_WINDOW_TOPLEVEL;
     g_list_free(windows);
-    if (!dialogShown) gtk_window_present(GTK_WINDOW(window));
+    gtk_widget_set_can_focus(lcdArea, TRUE);
+    if (gtk_window_is_active(GTK_WINDOW(window)))
+        g_signal_emit_by_name(gtk_widget_get_accessible(window), "activate");
+    else if (!dialogShown)
+        gtk_window_present(GTK_WINDOW(window));
     gtk_widget_grab_focus(lcdArea);
     return G_SOURCE_REMOVE;
 }
@@ -218,7 +225,7 @@ GtkWindow *window_create() {
     lcdArea = lcd_area_new();
     gtk_widget_add_events(lcdArea, GDK_BUTTON_PRESS_MASK);
     gtk_container_add(GTK_CONTAINER(window), lcdArea);
-    gtk_widget_grab_focus(lcdArea); // for screen readers: keys still go to the window's handler
+    gtk_widget_set_can_focus(lcdArea, FALSE); // until takeFocus: keys go to the window's handler
     applySize();
     windowMenu = buildMenu();
 
