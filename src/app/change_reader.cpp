@@ -46,7 +46,9 @@ static bool flooded;      // the queue overflowed: queue[0] is one new screen
 static bool dirty = true; // the view is behind the screen
 static Run held[HELD_MAX];
 static int heldCount;
-static int caret; // the caret as last told
+static int growing = -1; // the run the last character joined; -1 none since a release
+static bool fullHeld;    // a held run reached the row's end
+static int caret;        // the caret as last told
 
 // The cells as the changes noted so far left them (and, at each take, as the
 // screen shows them): a new screen is what differs from these, and a typed
@@ -54,7 +56,7 @@ static int caret; // the caret as last told
 static uint8_t cells[LCD_ROWS][LCD_COLS];
 // The rows a new screen brought since the last take, and their text then.
 static unsigned newRows;
-static char newText[LCD_ROWS][3 * LCD_COLS + 1];
+static uint8_t newCodes[LCD_ROWS][LCD_COLS];
 
 static bool row1Status; // row 1 shows the status line, read as words
 static bool everDrawn;  // a status line has been drawn: speeds and flags have a baseline
@@ -66,13 +68,19 @@ static int toldRx, toldTx; // the speeds last told (or the baseline)
 static int64_t toldRxAt = NEVER, toldTxAt = NEVER;
 
 static void takeCells() {
-    for (int y = 1; y <= LCD_ROWS; y++)
-        for (int x = 1; x <= LCD_COLS; x++)
-            cells[y - 1][x - 1] = lcd_cell_code(x, y);
+    lcd_cell_codes(cells);
+}
+
+// What one row shows now, for a change that touched that row only.
+static void takeRow(int y) {
+    for (int x = 1; x <= LCD_COLS; x++)
+        cells[y - 1][x - 1] = lcd_cell_code(x, y);
 }
 
 void change_reader_reset() {
     queued = heldCount = 0;
+    growing = -1;
+    fullHeld = false;
     flooded = false;
     dirty = true;
     caret = 0;
@@ -162,6 +170,7 @@ static void release(int k) {
     }
     heldCount -= k + 1;
     std::memmove(&held[0], &held[k + 1], sizeof held[0] * (size_t)heldCount);
+    growing = -1;
 }
 
 static void releaseAll() {
@@ -172,26 +181,46 @@ static bool isDigit(uint8_t code) {
     return code >= '0' && code <= '9';
 }
 
+static bool isBlank(uint8_t code) {
+    return code == ' ' || ((code < ' ' || code > '~') && cell_char(code) == ' ');
+}
+
 // A word ends at a space: the run is told up to there once it holds
 // something besides digits and spaces.
 static void wordEnded(int k) {
     const Run &run = held[k];
     for (int j = 0; j < run.count; j++)
-        if (!isDigit(run.now[j]) && cell_char(run.now[j]) != ' ') {
+        if (!isDigit(run.now[j]) && !isBlank(run.now[j])) {
             release(k);
             return;
         }
 }
 
+static void grow(int k, int x, int y) {
+    Run &run = held[k];
+    uint8_t &cell = cells[y - 1][x - 1];
+    run.was[run.count] = cell;
+    cell = lcd_cell_code(x, y);
+    run.now[run.count++] = cell;
+    run.grewAt = GREW_NOW;
+    growing = k;
+    if (x == LCD_COLS) fullHeld = true;
+    if (isBlank(cell)) wordEnded(k);
+}
+
 static void typed(int x, int y) {
+    // The common case first: one more character after the last one.
+    if (growing >= 0 && !fullHeld && x <= LCD_COLS && held[growing].y == y &&
+        held[growing].x + held[growing].count == x) {
+        grow(growing, x, y);
+        return;
+    }
     if (x < 1 || x > LCD_COLS || y < 1 || y > LCD_ROWS) return; // drawn nowhere
     if (y == 1) rowOneRewritten();                              // row 1 goes from words to cells
     // A run that reached the row's end can grow no more.
-    for (int k = heldCount - 1; k >= 0; k--)
-        if (held[k].x + held[k].count > LCD_COLS) {
-            release(k);
-            break;
-        }
+    for (int k = heldCount - 1; fullHeld && k >= 0; k--)
+        if (held[k].x + held[k].count > LCD_COLS) release(k);
+    fullHeld = false;
     int k = 0;
     while (k < heldCount && !(held[k].y == y && held[k].x + held[k].count == x))
         k++;
@@ -205,13 +234,7 @@ static void typed(int x, int y) {
         held[k].y = y;
         held[k].count = 0;
     }
-    Run &run = held[k];
-    uint8_t &cell = cells[y - 1][x - 1];
-    run.was[run.count] = cell;
-    cell = lcd_cell_code(x, y);
-    run.now[run.count++] = cell;
-    run.grewAt = GREW_NOW;
-    if (cell_char(cell) == ' ') wordEnded(k);
+    grow(k, x, y);
 }
 
 // ---- New screens, the status line and the flash message ----
@@ -230,7 +253,7 @@ static void rowText(const uint8_t *row, char out[3 * LCD_COLS + 1]) {
 
 static bool blankRow(const uint8_t *row) {
     for (int x = 0; x < LCD_COLS; x++)
-        if (cell_char(row[x]) != ' ') return false;
+        if (!isBlank(row[x])) return false;
     return true;
 }
 
@@ -240,10 +263,8 @@ static bool blankRow(const uint8_t *row) {
 static void screenChanged(int y) {
     releaseAll();
     if (y <= 1) rowOneRewritten();
-    uint8_t now[LCD_ROWS][LCD_COLS];
-    for (int row = 1; row <= LCD_ROWS; row++)
-        for (int x = 1; x <= LCD_COLS; x++)
-            now[row - 1][x - 1] = lcd_cell_code(x, row);
+    static uint8_t now[LCD_ROWS][LCD_COLS]; // static: notes keep their stack small
+    lcd_cell_codes(now);
     bool brought = false;
     for (int row = row1Status ? 2 : 1; row <= LCD_ROWS; row++) {
         const uint8_t *line = now[row - 1];
@@ -256,7 +277,7 @@ static void screenChanged(int y) {
         if (shown) continue;
         newRows |= bit;
         brought = true;
-        rowText(line, newText[row - 1]);
+        std::memcpy(newCodes[row - 1], line, LCD_COLS);
     }
     std::memcpy(cells, now, sizeof cells);
     if (brought)
@@ -327,18 +348,21 @@ void change_reader_note(RxChange what, int x, int y) {
     case RX_ROW:
         if (y > LCD_ROWS) break; // off the grid: nothing was drawn
         if (y <= 1) rowOneRewritten();
-        takeCells();
+        if (y >= 1)
+            takeRow(y);
+        else
+            takeCells(); // row 0: wherever the LCD drew it
         pushQuiet();
         break;
     case RX_SCREEN:
         if (y <= LCD_ROWS) screenChanged(y);
         break;
     case RX_STATUS:
-        takeCells();
+        takeRow(1);
         statusDrawn();
         break;
     case RX_FLASH:
-        takeCells();
+        takeRow(1);
         flashDrawn();
         break;
     case RX_CURSOR: break; // the caret follows in the view
@@ -414,15 +438,13 @@ static void pauseOver(int64_t nowMs) {
 // as it reads now.
 static void screenText(TextView &view) {
     for (int row = 1; row <= LCD_ROWS; row++) {
-        char now[3 * LCD_COLS + 1];
-        const char *text = newText[row - 1];
-        if (flooded) {
-            if (row == 1 && row1Status) continue;
-            rowText(cells[row - 1], now);
-            text = now;
-        } else if (!(newRows & 1u << (row - 1))) {
+        char text[3 * LCD_COLS + 1];
+        if (flooded && !(row == 1 && row1Status))
+            rowText(cells[row - 1], text);
+        else if (!flooded && newRows & 1u << (row - 1))
+            rowText(newCodes[row - 1], text);
+        else
             continue;
-        }
         if (!text[0]) continue;
         if (view.screen[0]) append(view.screen, sizeof view.screen, "\n");
         append(view.screen, sizeof view.screen, text);
