@@ -2,6 +2,8 @@
 # program's main loop, and its page built in as a GResource.
 pkg_check_modules(SOUP3 REQUIRED IMPORTED_TARGET libsoup-3.0)
 pkg_check_modules(JSONGLIB REQUIRED IMPORTED_TARGET json-glib-1.0)
+# GnuTLS itself only to check that the key belongs to the certificate.
+pkg_check_modules(GNUTLS REQUIRED IMPORTED_TARGET gnutls)
 find_program(GLIB_COMPILE_RESOURCES glib-compile-resources REQUIRED)
 
 set(WEB_DIR ${PROJECT_SOURCE_DIR}/src/web)
@@ -15,4 +17,4 @@ add_custom_command(
 
 file(GLOB WEB_SOURCES CONFIGURE_DEPENDS ${WEB_DIR}/*.cpp)
 target_sources(q72display PRIVATE ${WEB_SOURCES} ${WEB_RESOURCES})
-target_link_libraries(q72display PRIVATE PkgConfig::SOUP3 PkgConfig::JSONGLIB)
+target_link_libraries(q72display PRIVATE PkgConfig::SOUP3 PkgConfig::JSONGLIB PkgConfig::GNUTLS)

@@ -6,7 +6,9 @@
 # Xvfb the native q72display beside it: start to first frame, line rate,
 # capacity, idle load and memory; then its browser panel (--serve): latency to
 # a page in headless Chromium, bytes to each viewer, CPU with 8 viewers, and
-# capacity with them attached. About 20 minutes.
+# capacity with them attached; and, on an Xvfb of its own, the history with a
+# page attached: memory over 200,000 lines, and the time a page that connects
+# takes to show 10,000 kept ones. About 20 minutes.
 #
 #   bash scripts/bench.sh [--runs N] [--parts LIST] [--out FILE]
 #

@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 source scripts/demo-lib.sh
 demo_options out/demo-native "$@"
 build=${BUILD_DIR:-build}
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh build
 cmake -S . -B "$build" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target q72display q72modem
 

@@ -17,7 +17,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/demo-lib.sh
 demo_options out/demo "$@"
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh all
 jobs=$(nproc)
 cmake -S . -B build >/dev/null
 cmake --build build -j"$jobs" --target q72modem

@@ -3,6 +3,7 @@
 // key code that comes back.
 //
 //   q72modem [options] DEVICE [STREAM...]
+#include "app/version.h"
 #include "modem_demo.h"
 #include "modem_line.h"
 
@@ -32,6 +33,7 @@ static const char usage[] =
     "  --wait-keys N   stop once N key codes have arrived and the streams are sent\n"
     "  --log FILE      write the key-code log to FILE instead of stdout\n"
     "  --help          show this text\n"
+    "  --version       show the version\n"
     "\n"
     "Exit status: 0 done or stopped by SIGINT/SIGTERM, 1 the line or a file failed\n"
     "while running, 2 bad arguments or a device or file that cannot be opened.\n";
@@ -85,6 +87,9 @@ static Options parse_args(int argc, char **argv) {
         std::string arg = argv[k];
         if (arg == "--help") {
             std::fputs(usage, stdout);
+            std::exit(0);
+        } else if (arg == "--version") {
+            std::printf("q72modem %s\n", Q72_VERSION);
             std::exit(0);
         } else if (arg == "--fast") {
             opt.fast = true;

@@ -6,6 +6,7 @@
 #include "app/change_reader.h"
 #include "app/lcd_view.h"
 #include "app/startup_screen.h"
+#include "app/version.h"
 #include "lcd/lcd.h"
 #include "link/rx_stream.h"
 
@@ -22,6 +23,20 @@
 
 static const char usage[] =
     "usage: q72render [--stats] [--startup] [--scale N] [--scheme green|blue] STREAM OUT";
+
+static const char help[] =
+    "Plays the display STREAM ('-' reads stdin) through the LCD model and writes\n"
+    "the final screen to OUT, as its name ends: .pbm a plain PBM, .png a picture as\n"
+    "the window paints it, .txt the text screen readers read.\n"
+    "\n"
+    "  --stats         print 'repaints=N cursor=X,Y on|off' when done\n"
+    "  --startup       draw the start-up screen first\n"
+    "  --scale N       PNG scale 1 to 4 (default 1)\n"
+    "  --scheme S      PNG colours: green (black on green, default) or blue\n"
+    "  --help          show this text\n"
+    "  --version       show the version\n"
+    "\n"
+    "Exit status: 0 written, 2 bad arguments, unreadable STREAM or unwritable OUT.\n";
 
 static unsigned long repaints;
 static void countRepaint() {
@@ -122,7 +137,13 @@ int main(int argc, char **argv) {
     std::vector<std::string> files;
     for (int k = 1; k < argc; k++) {
         std::string arg = argv[k];
-        if (arg == "--stats") {
+        if (arg == "--help") {
+            std::printf("%s\n%s", usage, help);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("q72render %s\n", Q72_VERSION);
+            return 0;
+        } else if (arg == "--stats") {
             stats = true;
         } else if (arg == "--startup") {
             startup = true;

@@ -64,6 +64,14 @@ bool history_line(uint64_t number, HistoryLine &out) {
     return true;
 }
 
+int history_take(uint64_t &next, HistoryLine *out, int max) {
+    if (next < history_first()) next = history_first();
+    int count = 0;
+    while (count < max && next < entered)
+        out[count++] = ring[next++ % HISTORY_KEEP];
+    return count;
+}
+
 int history_on_screen(HistoryLine out[HISTORY_ROWS]) {
     int count = 0;
     for (int y = row1Status ? 2 : 1; y <= HISTORY_ROWS; y++)

@@ -40,6 +40,11 @@ uint64_t history_end();
 // Copies line `number` to `out`; false when it is not kept (any more).
 bool history_line(uint64_t number, HistoryLine &out);
 
+// Copies up to `max` lines, from line `next` on, to `out` and moves `next`
+// past them; lines dropped from the ring before they were taken are skipped.
+// Returns how many were copied.
+int history_take(uint64_t &next, HistoryLine *out, int max);
+
 // The rows of the scrolling area that hold text now, top first, stamped with
 // the clock: rows 2-4, and row 1 unless it shows the status line. Returns how
 // many (0..4).

@@ -1,10 +1,11 @@
 // Names and texts that every front end shows the same way.
 #pragma once
+#include "app/version.h"
 
-inline constexpr char PROGRAM_TITLE[] = "Q72display 1.0";
+inline constexpr char PROGRAM_TITLE[] = Q72_PROGRAM_TITLE;
 // The main window's caption while the link's device is gone.
-inline constexpr char LINK_LOST_TITLE[] = "Q72display 1.0 - link lost";
-inline constexpr char SETUP_TITLE[] = "Q72display 1.0 Setup";
+inline constexpr char LINK_LOST_TITLE[] = Q72_PROGRAM_TITLE " - link lost";
+inline constexpr char SETUP_TITLE[] = Q72_SETUP_TITLE;
 inline constexpr char PORT_DIALOG_TITLE[] = "Select Com Port";
 // What screen readers call the LCD.
 inline constexpr char LCD_ACCESSIBLE_NAME[] = "Q72 LCD";

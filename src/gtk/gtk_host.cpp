@@ -10,7 +10,7 @@
 
 enum {
     TICK_MS = 100,
-    LISTENERS = 4,
+    LISTENERS = 8,
     // Frames at most this often while changes keep coming: as often as a
     // screen shows them, and as the browser panel sends them.
     FRAME_US = G_USEC_PER_SEC / 60,

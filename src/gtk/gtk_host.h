@@ -18,7 +18,7 @@ void connect_interpreter();
 
 // `frame` runs when the map has changed since the last frame: the reader's
 // repaint requests, merged while one frame is pending, or a flash that
-// expired. At most four listeners.
+// expired. At most eight listeners.
 void on_frame(void (*frame)());
 
 // `speech` runs after each frame, and on a tick that has something to tell,

@@ -15,20 +15,24 @@ static int recordFd = -1; // written by the reader thread only, once opened
 static const char *stopReason;
 static void (*notifyStop)(const char *path, const char *reason);
 
-const char *record_start(const char *path) {
-    g_strlcpy(recordPath, path, sizeof recordPath);
+const char *append_open(const char *path, int *fd) {
     // O_NONBLOCK: a FIFO with no reader fails at once instead of waiting for
     // one, and a full one fails a write instead of holding up the reader.
-    int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-        recordFd = fd;
-        return nullptr;
-    }
+    *fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (*fd >= 0) return nullptr;
     int error = errno;
     struct stat info;
     if (error == ENXIO && stat(path, &info) == 0 && S_ISFIFO(info.st_mode))
         return "no program reads from this FIFO";
     return g_strerror(error);
+}
+
+const char *record_start(const char *path) {
+    g_strlcpy(recordPath, path, sizeof recordPath);
+    int fd = -1;
+    const char *reason = append_open(path, &fd);
+    recordFd = fd;
+    return reason;
 }
 
 static gboolean tellStopped(gpointer) {

@@ -9,6 +9,10 @@
 // nullptr, or why it cannot be opened.
 const char *record_start(const char *path);
 
+// Opens `path` for appending as the record file is opened, setting `fd`.
+// Returns nullptr, or why it cannot be opened.
+const char *append_open(const char *path, int *fd);
+
 // Appends bytes on the reader thread; nothing once the recording has stopped.
 void record_bytes(const uint8_t *bytes, size_t count);
 

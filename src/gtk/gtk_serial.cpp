@@ -84,6 +84,14 @@ static int claim(int fd) {
     return LINK_OK;
 }
 
+// Closes a device that claim() took. TIOCEXCL is cleared first: a pty keeps
+// it after its last close while the other end is open, and would then refuse
+// every later open but root's, ours included.
+static void release(int fd) {
+    ioctl(fd, TIOCNXCL);
+    close(fd);
+}
+
 static int configure(int fd, int wake) {
     clearModemLines(fd);
     termios tio;
@@ -112,11 +120,16 @@ static int openPort(const char *path, int wake, int *out) {
     struct stat info;
     if (stat(path, &info) == 0 && !S_ISCHR(info.st_mode)) return fail(LINK_OPEN_FAIL, NOT_SERIAL);
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return fail(LINK_OPEN_FAIL, g_strerror(errno));
+    // EBUSY: another program holds the device with TIOCEXCL, as we do.
+    if (fd < 0) return fail(LINK_OPEN_FAIL, errno == EBUSY ? IN_USE : g_strerror(errno));
     int result = claim(fd);
-    if (result == LINK_OK) result = configure(fd, wake);
     if (result != LINK_OK) {
-        close(fd);
+        close(fd); // another program's TIOCEXCL, if any, stays
+        return result;
+    }
+    result = configure(fd, wake);
+    if (result != LINK_OK) {
+        release(fd);
         return result;
     }
     failure = {};
@@ -160,7 +173,7 @@ static void setState(LinkState next) {
 
 static void setPort(int fd) {
     std::lock_guard<std::mutex> hold(portMutex);
-    if (portFd >= 0) close(portFd);
+    if (portFd >= 0) release(portFd);
     portFd = fd;
     txStalled = false;
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 char gPortPath[PORT_PATH_MAX];
+char gTranscriptPath[PORT_PATH_MAX];
 
 static const char GROUP[] = "q72display";
 
@@ -30,9 +31,24 @@ int scheme_from_name(const char *name) {
 static void setDefaults() {
     config_set_defaults(q72cfg);
     gPortPath[0] = 0;
+    gTranscriptPath[0] = 0;
 }
 
-// Reads the three keys; a key that is missing keeps its default, a key with a
+// A path key into `out`; false with `error` set when it cannot be read or is
+// too long.
+static bool readPath(GKeyFile *file, const char *key, char (&out)[PORT_PATH_MAX], GError **error) {
+    if (!g_key_file_has_key(file, GROUP, key, nullptr)) return true;
+    char *path = g_key_file_get_string(file, GROUP, key, error);
+    if (!path) return false;
+    bool fits = std::strlen(path) < sizeof out;
+    if (fits) std::strcpy(out, path);
+    g_free(path);
+    if (!fits)
+        g_set_error(error, G_KEY_FILE_ERROR, G_KEY_FILE_ERROR_INVALID_VALUE, "%s too long", key);
+    return fits;
+}
+
+// Reads the keys; a key that is missing keeps its default, a key with a
 // value out of range makes the whole file bad.
 static bool readKeys(GKeyFile *file, GError **error) {
     if (!g_key_file_has_group(file, GROUP)) {
@@ -40,17 +56,8 @@ static bool readKeys(GKeyFile *file, GError **error) {
                     GROUP);
         return false;
     }
-    if (g_key_file_has_key(file, GROUP, "port", nullptr)) {
-        char *port = g_key_file_get_string(file, GROUP, "port", error);
-        if (!port) return false;
-        bool fits = std::strlen(port) < sizeof gPortPath;
-        if (fits) std::strcpy(gPortPath, port);
-        g_free(port);
-        if (!fits) {
-            g_set_error(error, G_KEY_FILE_ERROR, G_KEY_FILE_ERROR_INVALID_VALUE, "port too long");
-            return false;
-        }
-    }
+    if (!readPath(file, "port", gPortPath, error)) return false;
+    if (!readPath(file, "transcript", gTranscriptPath, error)) return false;
     if (g_key_file_has_key(file, GROUP, "scheme", nullptr)) {
         char *name = g_key_file_get_string(file, GROUP, "scheme", error);
         if (!name) return false;

@@ -1,6 +1,6 @@
 // The settings of the native program: a GLib key file,
 // $XDG_CONFIG_HOME/q72display/settings.ini, holding the port path, the colour
-// scheme and the scale. Scheme and scale live in q72cfg, as for the core's
+// scheme, the scale and the transcript file. Scheme and scale live in q72cfg, as for the core's
 // painter; the port, a device path here, lives in gPortPath.
 #pragma once
 #include <glib.h>
@@ -10,6 +10,9 @@
 enum { PORT_PATH_MAX = 4096 };
 
 extern char gPortPath[PORT_PATH_MAX]; // empty: no port chosen
+// transcript= in the file, which --transcript outranks; empty: none. Read,
+// never written: "Done" leaves the key as it stands.
+extern char gTranscriptPath[PORT_PATH_MAX];
 
 // The settings file's path (allocated once, kept for the run).
 const char *settings_path();

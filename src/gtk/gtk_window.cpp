@@ -4,6 +4,7 @@
 #include "app/startup_screen.h"
 #include "app/texts.h"
 #include "gtk/gtk_copy.h"
+#include "gtk/gtk_history.h"
 #include "gtk/gtk_host.h"
 #include "gtk/gtk_keys.h"
 #include "gtk/gtk_lcd_area.h"
@@ -173,16 +174,22 @@ static void onCopyItem(GtkMenuItem *, gpointer) {
     copy_screen(window);
 }
 
+static void onHistoryItem(GtkMenuItem *, gpointer) {
+    history_window_open();
+}
+
 static GtkWidget *buildMenu() {
     GtkWidget *menu = gtk_menu_new();
     GtkWidget *setup = gtk_menu_item_new_with_label("Setup...");
     GtkWidget *onTop = gtk_check_menu_item_new_with_label("Always on Top");
     GtkWidget *copy = gtk_menu_item_new_with_label("Copy Screen");
+    GtkWidget *history = gtk_menu_item_new_with_label("History");
     gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(onTop), TRUE);
     g_signal_connect(setup, "activate", G_CALLBACK(onSetupItem), nullptr);
     g_signal_connect(onTop, "toggled", G_CALLBACK(onOnTopItem), nullptr);
     g_signal_connect(copy, "activate", G_CALLBACK(onCopyItem), nullptr);
-    for (GtkWidget *item : {setup, onTop, copy})
+    g_signal_connect(history, "activate", G_CALLBACK(onHistoryItem), nullptr);
+    for (GtkWidget *item : {setup, onTop, copy, history})
         gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
     gtk_widget_show_all(menu);
     gtk_menu_attach_to_widget(GTK_MENU(menu), lcdArea, nullptr);

@@ -1,11 +1,13 @@
 #include "web/web_clients.h"
 #include "gtk/gtk_serial.h"
 #include "link/keymap.h"
-#include "web/web_keys.h"
+#include "web/web_history.h"
+#include "web/web_listen.h"
 #include "web/web_messages.h"
+#include "web/web_parse.h"
 #include "web/web_screen.h"
+#include "web/web_throttle.h"
 
-#include <json-glib/json-glib.h>
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 
@@ -17,11 +19,15 @@ enum : int64_t {
     RETRY_MS = 50,                   // a page behind on reading is looked at again
     BACKLOG_BYTES = 16 * 1024,       // unsent in the kernel: the page is behind
     STALL_US = 10 * G_USEC_PER_SEC,  // behind this long: it has stopped reading
+    GROWING_CHECKS = 3,              // or behind and more unsent at each of these
     PING_S = 10,                     // pages answer pings with pongs
     SILENT_US = 30 * G_USEC_PER_SEC, // nothing heard this long: gone
     MESSAGE_MAX = 256,               // bytes in a message from a page
-    KEYS_PER_S = 50,                 // key presses a second from a page
+    KEYS_PER_S = 50,                 // key presses and releases a second from a page
     MESSAGES_PER_S = 100,            // and messages of any kind
+    READ_TURN = 4096,                // bytes read from one page before the others' turn
+    READ_PER_S = 32 * 1024,          // bytes a second: the messages' and their frames'
+    GRACE_US = 10 * G_USEC_PER_SEC,  // a controller that went away may come back
     WATCH_MS = 1000,
 };
 
@@ -46,21 +52,31 @@ struct Client {
     unsigned rows;     // and text rows
     uint64_t saidSeen; // announcements sent to it
     int64_t sentAt, stalledSince, heardAt;
+    int unsent, growing; // bytes unsent at the last check, and checks they grew at
     Budget keys, messages;
     guint timer; // a delayed update
     bool held[HELD_KEYS];
+    char claim[WEB_CLAIM_CHARS + 1]; // the page's id ("": it gave none yet)
+    bool told;                       // the controller has been sent that it is
+    uint64_t historyNext;            // the next history line to send it
 };
 
 static WebOptions options;
 static Client *active[WEB_CLIENTS_MAX];
 static int count;
-static Client *controller;
 static guint tickSource;
 static int64_t tickedAt;
 
-void web_log_refusal(const char *address, const char *reason) {
-    std::fprintf(stderr, "q72display: refused %s: %s\n", address, reason);
-}
+// Control is given only when asked for: to the first page at start that
+// asks (with --serve-control), to a page that takes it while it is free, and
+// back to a controller whose connection was lost, when it returns within the
+// grace period with its id. Until then nobody else may take it.
+static Client *controller;
+static bool firstAsk; // the first page to ask at start has not come yet
+static struct {
+    char claim[WEB_CLAIM_CHARS + 1]; // "": nobody is away
+    int64_t until;
+} away;
 
 int clients_count() {
     return count;
@@ -79,11 +95,12 @@ static void sendText(Client &c, char *text) {
 // it) or "off" (the server lets no page send keys).
 static const char *controlFor(const Client &c) {
     if (!options.control) return "off";
-    if (!controller) return "free";
-    return controller == &c ? "you" : "other";
+    if (controller == &c) return "you";
+    return controller || away.claim[0] ? "other" : "free";
 }
 
 static void sendState(Client &c) {
+    if (controller == &c && isOpen(c)) c.told = true;
     sendText(c, message_state(link_state_text(screen_link()), count, controlFor(c)));
 }
 
@@ -158,15 +175,20 @@ static gboolean updateLater(gpointer data);
 // timer of its own.
 static void update(Client &c, int64_t now) {
     if (!isOpen(c) || c.timer) return;
-    if (!c.bands && !c.rows && c.saidSeen == screen_said_count()) return;
+    bool screen = c.bands || c.rows || c.saidSeen != screen_said_count();
+    if (!screen && !web_history_waiting(c.historyNext)) return;
     int64_t wait = c.sentAt + FRAME_US - now;
     if (wait <= 0 && behind(c, now)) wait = RETRY_MS * 1000;
     if (wait > 0) {
         c.timer = g_timeout_add((guint)((wait + 999) / 1000), updateLater, &c);
         return;
     }
-    sendUpdate(c);
+    web_history_send(c.conn, c.historyNext);
+    if (screen) sendUpdate(c);
     c.sentAt = now;
+    // The history of a page that has just connected goes in several messages.
+    if (web_history_waiting(c.historyNext))
+        c.timer = g_timeout_add((guint)(FRAME_US / 1000), updateLater, &c);
 }
 
 static gboolean updateLater(gpointer data) {
@@ -222,16 +244,22 @@ static void letGo(Client &c) {
             sendKey(c, false, heldVk[k], c.held[HELD_SHIFT], c.held[HELD_CTRL], c.held[HELD_ALT]);
 }
 
-// Control goes to the page connected longest after `from`, if any.
-static void passControl(Client *from) {
-    if (controller != from) return;
-    if (from) letGo(*from);
+static void grant(Client &c) {
+    controller = &c;
+    firstAsk = false;
+    away.claim[0] = 0;
+}
+
+// The controller gives control up, or its connection is lost: then its id
+// holds control for the grace period, and no other page can take it.
+static void release(Client &c, bool lost) {
+    if (controller != &c) return;
+    letGo(c);
     controller = nullptr;
-    for (int i = 0; i < count && options.control; i++)
-        if (active[i] != from) {
-            controller = active[i];
-            break;
-        }
+    c.told = false;
+    if (!lost || !c.claim[0]) return;
+    std::memcpy(away.claim, c.claim, sizeof away.claim);
+    away.until = g_get_monotonic_time() + GRACE_US;
 }
 
 static void removeActive(Client &c) {
@@ -242,7 +270,7 @@ static void removeActive(Client &c) {
         i++;
     std::memmove(active + i, active + i + 1, (size_t)(count - i - 1) * sizeof active[0]);
     count--;
-    passControl(&c);
+    release(c, true);
     tellState();
 }
 
@@ -272,51 +300,69 @@ static void onError(SoupWebsocketConnection *, GError *error, gpointer data) {
     Client &c = *(Client *)data;
     if (g_error_matches(error, SOUP_WEBSOCKET_ERROR, SOUP_WEBSOCKET_CLOSE_TOO_BIG))
         drop(c, SOUP_WEBSOCKET_CLOSE_TOO_BIG, "message over 256 bytes");
+    else if (error->domain == web_flood_quark())
+        drop(c, SOUP_WEBSOCKET_CLOSE_POLICY_VIOLATION, error->message, true);
 }
 
 static void onPong(SoupWebsocketConnection *, GBytes *, gpointer data) {
     ((Client *)data)->heardAt = g_get_monotonic_time();
 }
 
-// A page may send KEYS_PER_S key presses a second and MESSAGES_PER_S
-// messages, on average, in bursts of as many; more are dropped, with one line
-// in the log for each burst.
-static bool spend(Budget &budget, Client &c, int perSecond, const char *what, int64_t now) {
+// A page may send KEYS_PER_S keys (presses and releases) a second and
+// MESSAGES_PER_S messages, on average, in bursts of as many. More keys are
+// dropped; more messages close the page.
+static bool spend(Budget &budget, int perSecond, int64_t now) {
     budget.left = MIN((double)perSecond,
                       budget.left + (double)(now - budget.at) * perSecond / G_USEC_PER_SEC);
     budget.at = now;
-    if (budget.left >= 1) {
-        budget.left -= 1;
-        budget.over = false;
-        return true;
-    }
-    if (!budget.over) web_log_refusal(c.address, what);
-    budget.over = true;
+    bool within = budget.left >= 1;
+    if (within) budget.left -= 1;
+    return within;
+}
+
+static bool isHeld(const Client &c, uint8_t vk) {
+    for (int k = 0; k < HELD_KEYS; k++)
+        if (vk == heldVk[k] && c.held[k]) return true;
     return false;
 }
 
-static void onKeyMessage(Client &c, JsonObject *o) {
-    if (&c != controller) return; // a viewer's keys send nothing
-    bool press = json_object_get_boolean_member_with_default(o, "down", FALSE);
-    int64_t now = g_get_monotonic_time();
-    if (press && !spend(c.keys, c, KEYS_PER_S, "over 50 keys a second, keys dropped", now)) return;
-    const char *key = json_object_get_string_member_with_default(o, "key", "");
-    const char *code = json_object_get_string_member_with_default(o, "code", "");
-    auto flag = [o](const char *name) {
-        return json_object_get_boolean_member_with_default(o, name, FALSE) != FALSE;
-    };
-    sendKey(c, press, web_vk(key, code), flag("shift"), flag("ctrl"), flag("alt"));
+// Only the controller's keys are sent, and only once it has been told it
+// holds control: a key typed before then was meant for no modem. Letting
+// a held modifier go is never dropped, so no chord is left held.
+static void onKey(Client &c, const PageMessage &m, int64_t now) {
+    if (&c != controller || !c.told) return;
+    bool endsChord = !m.down && isHeld(c, m.vk);
+    if (!spend(c.keys, KEYS_PER_S, now) && !endsChord) {
+        if (!c.keys.over) web_log_refusal(c.address, "over 50 keys a second, keys dropped");
+        c.keys.over = true;
+        return;
+    }
+    c.keys.over = false;
+    sendKey(c, m.down, m.vk, m.shift, m.ctrl, m.alt);
 }
 
-static void onControlMessage(Client &c, JsonObject *o) {
-    bool take = json_object_get_boolean_member_with_default(o, "take", FALSE);
-    if (take && options.control && !controller)
-        controller = &c;
+static bool awayIsBack(const Client &c) {
+    return away.claim[0] && std::strcmp(away.claim, c.claim) == 0;
+}
+
+static void onControl(Client &c, bool take) {
+    if (take && options.control && !controller && !away.claim[0])
+        grant(c);
     else if (!take && controller == &c)
-        passControl(&c);
+        release(c, false);
     else
         return;
     tellState();
+}
+
+// The page's id and whether it asks for control, first on each connection.
+static void onClaim(Client &c, const PageMessage &m) {
+    std::memcpy(c.claim, m.id, sizeof c.claim);
+    if (!options.control || controller) return;
+    if (awayIsBack(c) || (firstAsk && m.want && !away.claim[0])) {
+        grant(c);
+        tellState();
+    }
 }
 
 static void onMessage(SoupWebsocketConnection *, gint type, GBytes *message, gpointer data) {
@@ -329,32 +375,47 @@ static void onMessage(SoupWebsocketConnection *, gint type, GBytes *message, gpo
     if (size > MESSAGE_MAX) return drop(c, SOUP_WEBSOCKET_CLOSE_TOO_BIG, "message over 256 bytes");
     if (type != SOUP_WEBSOCKET_DATA_TEXT)
         return drop(c, SOUP_WEBSOCKET_CLOSE_UNSUPPORTED_DATA, "binary message");
-    if (!spend(c.messages, c, MESSAGES_PER_S, "over 100 messages a second, messages dropped", now))
-        return;
-    JsonParser *parser = json_parser_new();
-    JsonNode *root = json_parser_load_from_data(parser, text, (gssize)size, nullptr)
-                         ? json_parser_get_root(parser)
-                         : nullptr;
-    JsonObject *o = root && JSON_NODE_HOLDS_OBJECT(root) ? json_node_get_object(root) : nullptr;
-    const char *kind = o ? json_object_get_string_member_with_default(o, "t", "") : "";
-    if (std::strcmp(kind, "key") == 0)
-        onKeyMessage(c, o);
-    else if (std::strcmp(kind, "control") == 0)
-        onControlMessage(c, o);
+    if (!spend(c.messages, MESSAGES_PER_S, now))
+        return drop(c, SOUP_WEBSOCKET_CLOSE_POLICY_VIOLATION, "over 100 messages a second");
+    PageMessage m;
+    bool known = web_parse(text, size, m);
+    if (known && m.kind == PageMessage::KEY)
+        onKey(c, m, now);
+    else if (known && m.kind == PageMessage::CONTROL)
+        onControl(c, m.take);
+    else if (known && m.kind == PageMessage::CLAIM && !c.claim[0])
+        onClaim(c, m);
     else
         drop(c, SOUP_WEBSOCKET_CLOSE_POLICY_VIOLATION, "unknown message");
-    g_object_unref(parser);
 }
 
-// Pages that stopped reading, or that answer nothing, not even pings.
+// Whether what is unsent to a page grew since the last check while it is
+// behind: something other than updates, which wait while it is, fills its
+// queue (pongs to a page that pings and never reads).
+static bool queueGrew(Client &c, int64_t now) {
+    bool late = behind(c, now);
+    int unsent = 0;
+    if (ioctl(g_socket_get_fd(c.socket), SIOCOUTQ, &unsent) != 0) unsent = 0;
+    bool grew = late && (unsent > c.unsent || !g_socket_condition_check(c.socket, G_IO_OUT));
+    c.unsent = unsent;
+    c.growing = grew ? c.growing + 1 : 0;
+    return c.growing >= GROWING_CHECKS;
+}
+
+// Once a second, whatever the screen does: pages that stopped reading, or
+// that answer nothing, not even pings; and a controller's grace running out.
 static gboolean watch(gpointer) {
     int64_t now = g_get_monotonic_time();
     for (int i = count - 1; i >= 0; i--) {
         Client &c = *active[i];
-        if (c.stalledSince && now - c.stalledSince > STALL_US)
+        if (queueGrew(c, now) || (c.stalledSince && now - c.stalledSince > STALL_US))
             drop(c, SOUP_WEBSOCKET_CLOSE_GOING_AWAY, "stopped reading", true);
         else if (now - c.heardAt > SILENT_US)
             drop(c, SOUP_WEBSOCKET_CLOSE_GOING_AWAY, "no answer to pings", true);
+    }
+    if (away.claim[0] && now >= away.until) {
+        away.claim[0] = 0;
+        tellState();
     }
     return G_SOURCE_CONTINUE;
 }
@@ -378,6 +439,7 @@ void clients_add(SoupWebsocketConnection *conn, GSocket *socket, const char *add
     c->bands = (1u << WEB_BANDS) - 1;
     c->rows = (1u << LCD_ROWS) - 1;
     c->saidSeen = screen_said_count();
+    c->historyNext = web_history_first();
     // Only what the limit below takes, and no deflate, which would lift it.
     soup_websocket_connection_set_max_incoming_payload_size(conn, MESSAGE_MAX);
     soup_websocket_connection_set_keepalive_interval(conn, PING_S);
@@ -385,7 +447,6 @@ void clients_add(SoupWebsocketConnection *conn, GSocket *socket, const char *add
     g_signal_connect(conn, "error", G_CALLBACK(onError), c);
     g_signal_connect(conn, "pong", G_CALLBACK(onPong), c);
     active[count++] = c;
-    if (options.control && !controller) controller = c;
     screen_refresh();
     sendText(*c, message_hello());
     tellState();
@@ -393,8 +454,35 @@ void clients_add(SoupWebsocketConnection *conn, GSocket *socket, const char *add
     tick(nullptr);
 }
 
+// Once the 101 is written the connection is the WebSocket's, read through
+// the throttle.
+static void onUpgraded(SoupServerMessage *msg, gpointer) {
+    GSocket *socket = (GSocket *)g_object_ref(listen_socket(msg));
+    char *address = g_strdup(soup_server_message_get_remote_host(msg));
+    const char *origin =
+        soup_message_headers_get_one(soup_server_message_get_request_headers(msg), "Origin");
+    GIOStream *stream = soup_server_message_steal_connection(msg);
+    GIOStream *throttled = web_throttle(stream, READ_TURN, READ_PER_S);
+    SoupWebsocketConnection *conn =
+        soup_websocket_connection_new(throttled, soup_server_message_get_uri(msg),
+                                      SOUP_WEBSOCKET_CONNECTION_SERVER, origin, nullptr, nullptr);
+    clients_add(conn, socket, address);
+    g_object_unref(conn);
+    g_object_unref(throttled);
+    g_object_unref(stream);
+    g_free(address);
+    g_object_unref(socket);
+}
+
+void clients_upgrade(SoupServerMessage *msg) {
+    // No extension: deflate would lift the size limit.
+    if (soup_websocket_server_process_handshake(msg, nullptr, nullptr, nullptr, nullptr))
+        g_signal_connect(msg, "wrote-informational", G_CALLBACK(onUpgraded), nullptr);
+}
+
 void clients_start(const WebOptions &o) {
     options = o;
+    firstAsk = o.control;
     screen_start(onScreen);
     g_timeout_add(WATCH_MS, watch, nullptr);
 }

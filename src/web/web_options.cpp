@@ -2,6 +2,7 @@
 #include "web/web_options.h"
 #include "web/web_panel.h"
 #include "web/web_server.h"
+#include "web/web_tls.h"
 #include "web/web_token.h"
 
 #include <gio/gio.h>
@@ -11,7 +12,7 @@
 #include <cstring>
 
 static char *serve;
-static gboolean headless, control;
+static gboolean headless, control, insecure;
 static int maxClients = -1; // -1: not given
 static char *tlsCert, *tlsKey;
 
@@ -19,14 +20,21 @@ static const GOptionEntry entries[] = {
     {"serve", 0, 0, G_OPTION_ARG_STRING, &serve,
      "Serve the panel to browsers on PORT, at 127.0.0.1 unless ADDR is given", "[ADDR:]PORT"},
     {"headless", 0, 0, G_OPTION_ARG_NONE, &headless,
-     "No window and no display: open the link and serve the panel", nullptr},
+     "No window and no display: open the link and serve the panel (or only write --transcript)",
+     nullptr},
     {"serve-control", 0, 0, G_OPTION_ARG_NONE, &control,
-     "The first page to connect may send keys (else every page only views)", nullptr},
+     "Pages may take control and send keys, the first page opened at once (else every page "
+     "only views)",
+     nullptr},
     {"max-clients", 0, 0, G_OPTION_ARG_INT, &maxClients, "Pages served at once, 8 unless given",
      "N"},
     {"tls-cert", 0, 0, G_OPTION_ARG_FILENAME, &tlsCert,
      "Serve over https and wss with this PEM certificate", "FILE"},
     {"tls-key", 0, 0, G_OPTION_ARG_FILENAME, &tlsKey, "The certificate's PEM private key", "FILE"},
+    {"serve-insecure", 0, 0, G_OPTION_ARG_NONE, &insecure,
+     "Allow --serve-control over plain http off loopback (insecure: whoever sees the "
+     "traffic gets the token)",
+     nullptr},
     {},
 };
 
@@ -76,6 +84,8 @@ const char *web_check_options() {
     if (maxClients != -1 && (maxClients < 1 || maxClients > WEB_CLIENTS_MAX))
         return g_strdup_printf("--max-clients takes 1 to %d, not %d", WEB_CLIENTS_MAX, maxClients);
     if (!tlsCert != !tlsKey) return "--tls-cert and --tls-key go together";
+    // Before GTK or GLib start a thread that could read the environment.
+    if (tlsCert) web_tls_restrict();
     return nullptr;
 }
 
@@ -83,15 +93,23 @@ bool web_headless() {
     return headless;
 }
 
-bool web_start() {
+static bool loopback(const char *addr) {
+    if (std::strcmp(addr, "localhost") == 0) return true;
+    GInetAddress *inet = g_inet_address_new_from_string(addr);
+    bool is = g_inet_address_get_is_loopback(inet);
+    g_object_unref(inet);
+    return is;
+}
+
+bool web_start(bool logging) {
     char saved[WEB_ADDR_MAX + 8] = "";
     char token[WEB_TOKEN_MAX];
     const char *where = serve;
     if (!where && web_settings_serve(saved, sizeof saved)) where = saved;
     if (!where) {
-        if (!headless && !control && maxClients == -1 && !tlsCert) return true;
+        if ((!headless || logging) && !control && maxClients == -1 && !tlsCert) return true;
         std::fprintf(stderr, "q72display: %s needs --serve [ADDR:]PORT, or serve= in %s\n",
-                     headless  ? "--headless"
+                     headless  ? "--headless (without --transcript)"
                      : control ? "--serve-control"
                      : tlsCert ? "--tls-cert"
                                : "--max-clients",
@@ -102,6 +120,16 @@ bool web_start() {
     if (!web_parse_serve(where, options.addr, options.port)) {
         std::fprintf(stderr, "q72display: serve=%s in %s is not [ADDR:]PORT\n", where,
                      web_settings_path());
+        std::exit(2);
+    }
+    // Whoever sees one page load over plain http has the token, and with
+    // control the transmitter.
+    if (control && !tlsCert && !insecure && !loopback(options.addr)) {
+        std::fprintf(stderr,
+                     "q72display: --serve-control over plain http on %s lets anyone on the "
+                     "network key the transmitter: give --tls-cert and --tls-key (or "
+                     "--serve-insecure to allow it)\n",
+                     options.addr);
         std::exit(2);
     }
     options.control = control;

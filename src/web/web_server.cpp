@@ -1,5 +1,8 @@
 #include "web/web_server.h"
 #include "web/web_clients.h"
+#include "web/web_listen.h"
+#include "web/web_policy.h"
+#include "web/web_tls.h"
 #include "web/web_token.h"
 
 #include <libsoup/soup.h>
@@ -57,29 +60,51 @@ static bool authorised(SoupServerMessage *msg, GHashTable *query) {
 
 // The page only talks to its own server, is never framed by another site,
 // and hands its address (the token) to no one.
-static void addPageHeaders(SoupMessageHeaders *headers) {
-    soup_message_headers_replace(headers, "Content-Security-Policy",
-                                 "default-src 'none'; script-src 'unsafe-inline'; "
-                                 "style-src 'unsafe-inline'; connect-src 'self'; img-src data:; "
-                                 "base-uri 'none'; form-action 'none'; frame-ancestors 'none'");
+static void addPageHeaders(SoupMessageHeaders *headers, GBytes *page) {
+    soup_message_headers_replace(headers, "Content-Security-Policy", web_page_policy(page));
     soup_message_headers_replace(headers, "X-Frame-Options", "DENY");
     soup_message_headers_replace(headers, "Referrer-Policy", "no-referrer");
     soup_message_headers_replace(headers, "X-Content-Type-Options", "nosniff");
     soup_message_headers_replace(headers, "Cache-Control", "no-store");
 }
 
-static void onPage(SoupServer *, SoupServerMessage *msg, const char *path, GHashTable *query,
-                   gpointer) {
-    if (!authorised(msg, query)) return;
-    if (std::strcmp(path, "/") != 0) return respond(msg, SOUP_STATUS_NOT_FOUND, "Not found\n");
+static bool hasBody(SoupMessageHeaders *headers) {
+    SoupEncoding encoding = soup_message_headers_get_encoding(headers);
+    return encoding != SOUP_ENCODING_NONE &&
+           !(encoding == SOUP_ENCODING_CONTENT_LENGTH &&
+             soup_message_headers_get_content_length(headers) == 0);
+}
+
+// Runs once the headers are in, before a byte of a body is read: the panel
+// takes no body, no method but GET and HEAD, and nothing without the token.
+static void onHeaders(SoupServer *, SoupServerMessage *msg, const char *, GHashTable *query,
+                      gpointer) {
+    if (hasBody(soup_server_message_get_request_headers(msg))) {
+        web_log_refusal(soup_server_message_get_remote_host(msg), "request with a body");
+        listen_answer_and_close(msg, "HTTP/1.1 413 Content Too Large\r\nConnection: close\r\n"
+                                     "Content-Length: 0\r\n\r\n");
+        soup_server_message_set_status(msg, SOUP_STATUS_REQUEST_ENTITY_TOO_LARGE, nullptr);
+        return;
+    }
     const char *method = soup_server_message_get_method(msg);
     if (method != SOUP_METHOD_GET && method != SOUP_METHOD_HEAD) {
         soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Allow",
                                      "GET, HEAD");
-        return respond(msg, SOUP_STATUS_METHOD_NOT_ALLOWED, "Only GET\n");
+        // The method is the client's to choose: printed escaped and cut short.
+        char *shown = g_strescape(method, "");
+        char *reason = g_strdup_printf("method %.16s", shown);
+        refuse(msg, SOUP_STATUS_METHOD_NOT_ALLOWED, reason, "Only GET\n");
+        g_free(reason);
+        g_free(shown);
+        return;
     }
+    if (authorised(msg, query)) listen_trust(msg);
+}
+
+static void onPage(SoupServer *, SoupServerMessage *msg, const char *path, GHashTable *, gpointer) {
+    if (std::strcmp(path, "/") != 0) return respond(msg, SOUP_STATUS_NOT_FOUND, "Not found\n");
     GBytes *page = g_resources_lookup_data(PAGE_PATH, G_RESOURCE_LOOKUP_FLAGS_NONE, nullptr);
-    addPageHeaders(soup_server_message_get_response_headers(msg));
+    addPageHeaders(soup_server_message_get_response_headers(msg), page);
     soup_server_message_set_status(msg, SOUP_STATUS_OK, nullptr);
     gsize size = 0;
     const void *data = g_bytes_get_data(page, &size);
@@ -107,9 +132,8 @@ static bool sameOrigin(SoupServerMessage *msg, const char **origin) {
 }
 
 // Runs before the WebSocket handshake: a status set here refuses it.
-static void onHandshake(SoupServer *, SoupServerMessage *msg, const char *, GHashTable *query,
+static void onHandshake(SoupServer *, SoupServerMessage *msg, const char *, GHashTable *,
                         gpointer) {
-    if (!authorised(msg, query)) return;
     const char *origin;
     if (!sameOrigin(msg, &origin)) {
         // The Origin is the client's to choose: printed escaped and cut short.
@@ -124,21 +148,8 @@ static void onHandshake(SoupServer *, SoupServerMessage *msg, const char *, GHas
     if (clients_count() >= maxClients)
         refuse(msg, SOUP_STATUS_SERVICE_UNAVAILABLE, "too many clients",
                "Too many pages are open on the panel\n");
-}
-
-static void onWebSocket(SoupServer *, SoupServerMessage *msg, const char *,
-                        SoupWebsocketConnection *conn, gpointer) {
-    clients_add(conn, soup_server_message_get_socket(msg),
-                soup_server_message_get_remote_host(msg));
-}
-
-static int listeningPort() {
-    GSList *listeners = soup_server_get_listeners(server);
-    GSocketAddress *local = g_socket_get_local_address((GSocket *)listeners->data, nullptr);
-    int port = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(local));
-    g_object_unref(local);
-    g_slist_free(listeners);
-    return port;
+    else
+        clients_upgrade(msg);
 }
 
 // The address to give: a name this machine answers to when it listens on
@@ -149,18 +160,8 @@ static void printAddress(const WebOptions &options) {
     const char *host = any ? g_get_host_name() : addr;
     bool v6 = !any && std::strchr(host, ':');
     std::printf("q72display: the panel is at %s://%s%s%s:%d/?token=%s\n", tls ? "https" : "http",
-                v6 ? "[" : "", host, v6 ? "]" : "", listeningPort(), token);
+                v6 ? "[" : "", host, v6 ? "]" : "", listen_port(), token);
     std::fflush(stdout);
-}
-
-static bool listen(const WebOptions &options, GError **error) {
-    SoupServerListenOptions flags = tls ? SOUP_SERVER_LISTEN_HTTPS : (SoupServerListenOptions)0;
-    if (std::strcmp(options.addr, "localhost") == 0)
-        return soup_server_listen_local(server, (guint)options.port, flags, error);
-    GSocketAddress *address = g_inet_socket_address_new_from_string(options.addr, options.port);
-    bool listening = soup_server_listen(server, address, flags, error);
-    g_object_unref(address);
-    return listening;
 }
 
 bool web_server_start(const WebOptions &options, const char *theToken) {
@@ -169,27 +170,17 @@ bool web_server_start(const WebOptions &options, const char *theToken) {
     GError *error = nullptr;
     GTlsCertificate *certificate = nullptr;
     if (options.tlsCert) {
-        certificate = g_tls_certificate_new_from_files(options.tlsCert, options.tlsKey, &error);
-        if (!certificate) {
-            std::fprintf(stderr, "q72display: cannot use %s and %s for TLS: %s\n", options.tlsCert,
-                         options.tlsKey, error->message);
-            g_error_free(error);
-            return false;
-        }
+        certificate = web_tls_load(options.tlsCert, options.tlsKey);
+        if (!certificate) return false;
         tls = true;
     }
     server = soup_server_new("server-header", "q72display", nullptr);
-    if (certificate) {
-        soup_server_set_tls_certificate(server, certificate);
-        g_object_unref(certificate);
-    }
-    // With deflate libsoup would not enforce the message size limit.
-    soup_server_remove_websocket_extension(server, SOUP_TYPE_WEBSOCKET_EXTENSION_DEFLATE);
+    // libsoup runs only the early handler of the request's own path.
+    soup_server_add_early_handler(server, nullptr, onHeaders, nullptr, nullptr);
+    soup_server_add_early_handler(server, "/ws", onHeaders, nullptr, nullptr);
     soup_server_add_handler(server, nullptr, onPage, nullptr, nullptr);
     soup_server_add_handler(server, "/ws", onHandshake, nullptr, nullptr);
-    soup_server_add_websocket_handler(server, "/ws", nullptr, nullptr, onWebSocket, nullptr,
-                                      nullptr);
-    if (!listen(options, &error)) {
+    if (!listen_start(server, options.addr, options.port, certificate, &error)) {
         std::fprintf(stderr, "q72display: cannot serve on %s port %d: %s\n", options.addr,
                      options.port, error->message);
         g_error_free(error);

@@ -11,7 +11,7 @@
 
 static const char GROUP[] = "q72display";
 
-enum { TOKEN_BYTES = 16, TOKEN_MIN = 16 };
+enum { TOKEN_BYTES = 16, TOKEN_MIN = 2 * TOKEN_BYTES };
 
 const char *web_settings_path() {
     return settings_path();
@@ -42,11 +42,13 @@ bool web_settings_serve(char *out, size_t size) {
     return found;
 }
 
+// As many hex digits as the made token has, or more: a token set by hand
+// is as hard to guess, if it is random.
 static bool valid(const char *token) {
     size_t length = std::strlen(token);
     if (length < TOKEN_MIN || length >= WEB_TOKEN_MAX) return false;
     for (const char *c = token; *c; c++)
-        if (!g_ascii_isalnum(*c) && *c != '-' && *c != '_') return false;
+        if (!g_ascii_isxdigit(*c)) return false;
     return true;
 }
 
@@ -92,6 +94,11 @@ void web_token(char (&token)[WEB_TOKEN_MAX]) {
         // Whoever can read the file can key the transmitter.
         g_chmod(settings_path(), 0600);
     } else {
+        if (kept)
+            std::fprintf(stderr,
+                         "q72display: token= in %s is not 32 to 64 hex digits: a new one is "
+                         "made\n",
+                         settings_path());
         makeToken(token);
         g_key_file_set_string(file, GROUP, "token", token);
         GError *error = nullptr;

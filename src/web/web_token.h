@@ -3,7 +3,7 @@
 #pragma once
 #include <cstddef>
 
-enum { WEB_TOKEN_MAX = 65 }; // 16 to 64 characters A-Z a-z 0-9 - _, and the zero
+enum { WEB_TOKEN_MAX = 65 }; // 32 to 64 hex digits, and the zero
 
 // The settings file's `serve` value; false when it has none.
 bool web_settings_serve(char *out, size_t size);

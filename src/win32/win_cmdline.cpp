@@ -1,4 +1,5 @@
 #include "win32/win_cmdline.h"
+#include "app/version.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -14,7 +15,8 @@ static const char usage[] = "Usage: q72display [--open] [--port N] [--record FIL
                             "--port N\tuse COM port N (1..255) for this run;\n"
                             "\tit is saved only by \"Done\" in the setup dialog\n"
                             "--record FILE\tappend every byte the modem sends to FILE\n"
-                            "--help\tshow this text";
+                            "--help\tshow this text\n"
+                            "--version\tshow the version";
 
 // Argument k in the ANSI code page; false when it does not fit.
 static bool argument(LPWSTR *args, int k, char *out, int size) {
@@ -59,6 +61,8 @@ static bool parse(LPWSTR *args, int count, CommandLine &line) {
             if (*value == 0 || *end != 0 || n < 1 || n > 255)
                 return refuse(line, "Not a port number: %s", value);
             line.port = (uint8_t)n;
+        } else if (!std::strcmp(word, "--version")) {
+            line.version = true;
         } else if (!std::strcmp(word, "--help")) {
             line.problem[0] = 0;
             return false;
@@ -82,5 +86,11 @@ bool read_command_line(CommandLine &line) {
 void show_usage(const CommandLine &line) {
     char text[sizeof usage + sizeof line.problem + 2];
     std::snprintf(text, sizeof text, "%s%s%s", line.problem, line.problem[0] ? "\n\n" : "", usage);
-    MessageBoxA(NULL, text, "Q72display 1.0 Usage", MB_OK | (line.problem[0] ? MB_ICONERROR : 0));
+    MessageBoxA(NULL, text, Q72_PROGRAM_TITLE " Usage",
+                MB_OK | (line.problem[0] ? MB_ICONERROR : 0));
+}
+
+void show_version() {
+    MessageBoxA(NULL, "q72display " Q72_VERSION "\n" Q72_COPYRIGHT "\nMIT License (LICENSE.txt)",
+                Q72_PROGRAM_TITLE, MB_OK | MB_ICONINFORMATION);
 }

@@ -1,4 +1,4 @@
-// The command line: --open, --port N, --record FILE, --help.
+// The command line: --open, --port N, --record FILE, --help, --version.
 #pragma once
 #include "app/config.h"
 
@@ -6,6 +6,7 @@
 
 struct CommandLine {
     bool open;                       // open the link at start
+    bool version;                    // show the version and end
     uint8_t port;                    // port for this run, 0 = the stored one
     wchar_t record[CONFIG_PATH_MAX]; // file to record into, as given; empty = none
     char problem[CONFIG_PATH_MAX];   // why the line was refused, empty for --help
@@ -17,3 +18,6 @@ bool read_command_line(CommandLine &line);
 
 // A message box with the problem, if any, and the usage.
 void show_usage(const CommandLine &line);
+
+// A message box with the version and the copyright.
+void show_version();

@@ -33,6 +33,10 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow) {
         show_usage(line);
         return 2;
     }
+    if (line.version) {
+        show_version();
+        return 0;
+    }
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
 

@@ -3,13 +3,15 @@
 painters, the port reads, the line rate, the capacity and the idle load of
 the program; then the native program's start, line rate, capacity, idle load
 and memory on the same display (native_bench.py), and its browser panel's
-latency, traffic, CPU and capacity with viewers attached (web_bench.py).
+latency, traffic, CPU and capacity with viewers attached, and the memory
+and connect time of its history (web_bench.py).
 
-    python3 tests/bench/run_bench.py --native-build DIR --win-build DIR
+    python3 tests/bench/run_bench.py --native-build DIR [--win-build DIR]
                                      [--runs N] [--paints N] [--parts LIST] [--out FILE]
 
 Needs the native build (bench_interpreter, q72render, q72modem, q72display) and the cross
-build (q72display.exe, q72probe.exe and the q72bench_*.exe of tests/bench/win).
+build (q72display.exe, q72probe.exe and the q72bench_*.exe of tests/bench/win),
+but for the parts interpreter and history, which need no Wine.
 Runs in Debian's own Python, for python3-websockets and Selenium (the
 browser panel's viewers and headless Chromium); another python3 hands over.
 Under Wine everything runs in one private Xvfb and Wine prefix started by the
@@ -315,34 +317,12 @@ def idle_run(env, session):
     return shares
 
 
-PARTS = ("interpreter", "paint", "read", "line", "capacity", "idle", "native", "web")
+PARTS = ("interpreter", "paint", "read", "line", "capacity", "idle", "native", "web", "history")
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--native-build", required=True)
-    parser.add_argument("--win-build", required=True)
-    parser.add_argument("--runs", type=int, default=3,
-                        help="runs per figure (paint: twice as many, plus one); medians are reported")
-    parser.add_argument("--paints", type=int, default=100, help="calls per paint run")
-    parser.add_argument("--parts", default=",".join(PARTS),
-                        help="comma-separated subset of: " + ", ".join(PARTS))
-    parser.add_argument("--out", default=os.path.join(ROOT, "docs", "performance.md"))
-    parser.add_argument("--command", default="bash scripts/bench.sh",
-                        help="the command named in the report")
-    args = parser.parse_args()
-    parts = args.parts.split(",")
-    if not parts or any(part not in PARTS for part in parts):
-        parser.error("--parts takes names from: " + ", ".join(PARTS))
-
-    results = {"date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
-               "machine": machine(), "command": args.command, "runs": args.runs,
-               "paints": args.paints, "load": [load_average()]}
-    if "interpreter" in parts:
-        print("bench: interpreter", flush=True)
-        results["interpreter_repetitions"] = max(args.runs, INTERPRETER_REPETITIONS)
-        results["interpreter"] = bench_interpreter(args.native_build,
-                                                   results["interpreter_repetitions"])
+def display_parts(args, parts, results):
+    """The parts that run in the Wine prefix and its Xvfb; False when a
+    measurement could not be made."""
     env = harness.Env(args.native_build, args.win_build)
     watcher = None
     try:
@@ -381,11 +361,51 @@ def main():
             results["load"].append(load_average())
     except BenchError as error:
         print("bench: FAILED: %s" % error)
-        return 1
+        return False
     finally:
         if watcher:
             watcher.stop()
         env.close()
+    return True
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--native-build", required=True)
+    parser.add_argument("--win-build", help="needed by every part but interpreter and history")
+    parser.add_argument("--runs", type=int, default=3,
+                        help="runs per figure (paint: twice as many, plus one); medians are reported")
+    parser.add_argument("--paints", type=int, default=100, help="calls per paint run")
+    parser.add_argument("--parts", default=",".join(PARTS),
+                        help="comma-separated subset of: " + ", ".join(PARTS))
+    parser.add_argument("--out", default=os.path.join(ROOT, "docs", "performance.md"))
+    parser.add_argument("--command", default="bash scripts/bench.sh",
+                        help="the command named in the report")
+    args = parser.parse_args()
+    parts = args.parts.split(",")
+    if not parts or any(part not in PARTS for part in parts):
+        parser.error("--parts takes names from: " + ", ".join(PARTS))
+
+    results = {"date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
+               "machine": machine(), "command": args.command, "runs": args.runs,
+               "paints": args.paints, "load": [load_average()]}
+    if "interpreter" in parts:
+        print("bench: interpreter", flush=True)
+        results["interpreter_repetitions"] = max(args.runs, INTERPRETER_REPETITIONS)
+        results["interpreter"] = bench_interpreter(args.native_build,
+                                                   results["interpreter_repetitions"])
+    if "history" in parts:
+        try:
+            results["history"] = web_bench.history(args.native_build, args.runs)
+        except BenchError as error:
+            print("bench: FAILED: %s" % error)
+            return 1
+        results["load"].append(load_average())
+    if set(parts) - {"interpreter", "history"}:
+        if not args.win_build:
+            parser.error("--win-build is needed for: " + ", ".join(parts))
+        if not display_parts(args, parts, results):
+            return 1
 
     text = report.markdown(results)
     with open(args.out, "w") as f:

@@ -3,7 +3,9 @@ same Xvfb as the other native figures: the latency from the last byte on
 the serial line to the frame in a page's canvas (headless Chromium), the
 bytes a viewer is sent at line rate, the program's CPU with 0 and 8 viewers
 at line rate (with its window, and with --headless), and the window's
-capacity with 8 viewers attached.
+capacity with 8 viewers attached; and the history of the scrolling area
+with a page attached: the program's memory over 200,000 lines, and the time
+a page that connects takes to show the lines kept.
 
 Viewers are python3-websockets clients, all in one process of their own
 (`python3 web_bench.py viewers URL ORIGIN N`), which read everything and
@@ -392,6 +394,158 @@ def run(env, native_build, runs):
     finally:
         screen.close()
     return results
+
+
+HISTORY_LINES = 200000  # through the program with a page attached
+KEPT_LINES = 10000      # in the history when a page connects
+HISTORY_PORT = 61
+
+# Injected into every page before its own script: when (ms after the page's
+# navigation began) its WebSocket opened, and when the history list first
+# held `window.benchWanted` lines, and the animation frame after, when they
+# reached the screen.
+WATCH_HISTORY = """
+window.benchHistory = {};
+window.WebSocket = class extends WebSocket {
+  constructor(...args) {
+    super(...args);
+    this.addEventListener("open", () => { window.benchHistory.open = performance.now(); });
+  }
+};
+addEventListener("DOMContentLoaded", () => {
+  const list = document.getElementById("history");
+  new MutationObserver((_, observer) => {
+    if (list.childElementCount < window.benchWanted) return;
+    observer.disconnect();
+    window.benchHistory.added = performance.now();
+    requestAnimationFrame(() => { window.benchHistory.shown = performance.now(); });
+  }).observe(list, {childList: true});
+});
+"""
+
+
+def history_line(k):
+    return "HISTORY LINE %07d" % k
+
+
+def history_stream(first, count):
+    """Lines `first`.. written on row 4 and scrolled up rows 2-4 after each:
+    each leaves row 2, and enters the history, two lines later."""
+    return b"".join(bytes([0x8C, 4]) + history_line(k).ljust(21).encode() + b"\x9c"
+                    for k in range(first, first + count))
+
+
+def play_fast(env, pair, data, name):
+    from run_bench import BenchError
+    path = env.scratch(name)
+    with open(path, "wb") as f:
+        f.write(data)
+    started = time.monotonic()
+    modem = env.modem(pair, [path], ["--fast"])
+    if modem.wait(timeout=600) != 0:
+        raise BenchError("q72modem ended with status %d" % modem.returncode)
+    return time.monotonic() - started
+
+
+def page_history(page):
+    """(lines in the page's list, its first line, its last line)."""
+    return page.js("const list = document.getElementById('history');"
+                   "return [list.childElementCount, list.firstElementChild?.textContent,"
+                   " list.lastElementChild?.textContent]")
+
+
+def wait_history(page, entered, timeout=60):
+    """Until the page shows the last of `entered` lines (0..entered-1)."""
+    import harness
+    harness.wait_until(lambda: page_history(page)[2] == history_line(entered - 1), timeout,
+                       "line %d in the page (it shows %r)" % (entered - 1, page_history(page)))
+
+
+def open_watched(env, url, wanted):
+    """A page at `url` that notes when its history first held `wanted` lines."""
+    from web_harness import Browser
+    page = Browser(env)
+    page.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {
+        "source": "window.benchWanted = %d;" % wanted + WATCH_HISTORY})
+    return page.open(url)
+
+
+def connect_times(page, wanted, loads):
+    """Each of `loads` loads of the page: ms from navigation to the socket's
+    open, to `wanted` lines in the list, and to the frame that showed them."""
+    import harness
+    times = []
+    for k in range(loads):
+        if k:
+            page.driver.refresh()
+        harness.wait_until(lambda: page.js("return window.benchHistory.shown"), 30,
+                           "%d history lines in the page" % wanted)
+        times.append(page.js("return window.benchHistory"))
+    return times
+
+
+def history_run(env, native_build, loads):
+    """The program --headless, a page attached from the start, 200,000
+    lines played by `q72modem --fast`: its resident memory after the first
+    tenth and at the end, and what the page keeps. Then, a fresh program
+    with KEPT_LINES lines kept: the time a page takes to show them when it
+    connects, `loads` times; and the same for the whole of what the first
+    program keeps."""
+    from native_bench import memory_kb
+    from run_bench import BenchError
+    from web_harness import Browser, serve
+    import harness
+    result = {"lines": HISTORY_LINES, "kept": KEPT_LINES, "load": [os.getloadavg()[0]]}
+    pair = env.serial(HISTORY_PORT)
+    server = serve(env, pair)
+    page = Browser(env).open(server.url)
+    page.wait_text("connection", "^Connected$")
+    harness.wait_until(pair.holders, 5, "the port to open")
+    time.sleep(0.6)
+    tenth = HISTORY_LINES // 10
+    seconds = play_fast(env, pair, workload.RESYNC + history_stream(0, tenth), "history-1.bin")
+    wait_history(page, tenth - 2)
+    result["rss_tenth_kb"] = memory_kb(server.process.pid)[0]
+    seconds += play_fast(env, pair, history_stream(tenth, HISTORY_LINES - tenth),
+                         "history-2.bin")
+    entered = HISTORY_LINES - 2
+    wait_history(page, entered)
+    result["rss_end_kb"], result["peak_kb"] = memory_kb(server.process.pid)
+    result["lines_per_s"] = HISTORY_LINES / seconds
+    count, first, _ = page_history(page)
+    if first != history_line(entered - count):
+        raise BenchError("the page's %d lines do not run to the last: %r" % (count, first))
+    result["page_keeps"] = count
+    page.kill()
+    watched = open_watched(env, server.url, count)
+    result["whole"] = connect_times(watched, count, loads)
+    watched.kill()
+    env.end_test()
+
+    pair = env.serial(HISTORY_PORT + 1)
+    server = serve(env, pair)
+    harness.wait_until(pair.holders, 5, "the port to open")
+    time.sleep(0.6)
+    play_fast(env, pair, workload.RESYNC + history_stream(0, KEPT_LINES + 2), "history-3.bin")
+    time.sleep(2)  # the program has read it all
+    watched = open_watched(env, server.url, KEPT_LINES)
+    result["connect"] = connect_times(watched, KEPT_LINES, loads)
+    if page_history(watched) != [KEPT_LINES, history_line(0), history_line(KEPT_LINES - 1)]:
+        raise BenchError("the page shows other lines: %r" % page_history(watched))
+    env.end_test()
+    result["load"].append(os.getloadavg()[0])
+    return result
+
+
+def history(native_build, loads):
+    """history_run on a private Xvfb of its own, without Wine."""
+    import gtk_harness
+    env = gtk_harness.Env(native_build)
+    try:
+        print("bench: history with a page attached", flush=True)
+        return history_run(env, native_build, loads)
+    finally:
+        env.close()
 
 
 if __name__ == "__main__" and len(sys.argv) == 5 and sys.argv[1] == "viewers":

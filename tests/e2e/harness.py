@@ -11,6 +11,7 @@ Env.scaled() one whose display has another DPI.
 
 import contextlib
 import ctypes
+import errno
 import os
 import pwd
 import re
@@ -78,6 +79,20 @@ def holders_of(path):
         except OSError:
             continue  # gone, or not ours to look at
     return found
+
+
+def descriptor_of(pid, fd):
+    """A copy of descriptor `fd` of process `pid` (pidfd_getfd), made without
+    opening the file again; allowed for our own user's processes."""
+    pidfd = os.pidfd_open(pid)
+    try:
+        libc = ctypes.CDLL(None, use_errno=True)
+        copy = libc.syscall(438, pidfd, fd, 0)  # SYS_pidfd_getfd
+        if copy < 0:
+            raise OSError(ctypes.get_errno(), "pidfd_getfd of %d's descriptor %d" % (pid, fd))
+        return copy
+    finally:
+        os.close(pidfd)
 
 
 class OpenWatch:
@@ -264,10 +279,29 @@ class SerialPair:
         """Processes other than socat that have the program's end open."""
         return holders_of(self.tty) - {self.process.pid}
 
+    def open_end(self, flags):
+        """A descriptor of the program's end. A program that holds it
+        exclusively (TIOCEXCL) keeps every other opener but root out: then a
+        copy of its own descriptor."""
+        try:
+            return os.open(self.device, flags)
+        except OSError as error:
+            if error.errno != errno.EBUSY:
+                raise
+        for pid in self.holders():
+            for fd in os.listdir("/proc/%d/fd" % pid):
+                if os.readlink("/proc/%d/fd/%s" % (pid, fd)) == self.tty:
+                    return descriptor_of(pid, int(fd))
+        raise HarnessError("%s is busy, and no program holds it" % self.device)
+
     def stty(self):
         """The line settings of the program's end, as `stty -a` prints them."""
-        return subprocess.run(["stty", "-F", self.device, "-a"], check=True,
-                              capture_output=True, text=True).stdout
+        fd = self.open_end(os.O_RDONLY | os.O_NOCTTY | os.O_NONBLOCK)
+        try:
+            return subprocess.run(["stty", "-a"], stdin=fd, check=True, capture_output=True,
+                                  text=True).stdout
+        finally:
+            os.close(fd)
 
     def send(self, data):
         """Writes bytes from the modem's end."""

@@ -1,6 +1,7 @@
 """The command line: the link opened at start on the port given, the bytes
 received recorded to a file (whatever characters its name has, and until it
-stops taking them), and the usage for --help, anything unknown and bad values."""
+stops taking them), the usage for --help, anything unknown and bad values,
+and the version for --version."""
 
 import lcd
 from harness import (COM_PORT_TEXT, DONE, LINK, LINK_STATUS, LOST_TITLE, TITLE, WM_CLOSE,
@@ -89,6 +90,13 @@ def test_usage_and_a_record_file_that_cannot_be_opened(env):
         app.answer_message_box(box)
         assert app.wait_exit() == 2, args
         assert app.config_bytes() is None, args
+    # --version: a box with the version and the copyright, then exit status 0.
+    app = env.app().start(args=["--version"])
+    box, message = app.wait_message_box(TITLE)
+    assert message.startswith("q72display 1.0") and "The Q72display developers" in message, message
+    app.answer_message_box(box)
+    assert app.wait_exit() == 0
+    assert app.config_bytes() is None
 
     # A record file that cannot be opened: named in a message box, then the
     # program runs without recording.

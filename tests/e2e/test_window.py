@@ -211,16 +211,18 @@ def test_resources(env):
     assert parse_menu(resource(RT_MENU, 2001)) == [
         ("&Help", [("&About T83display Program", CMD_ABOUT)])]
 
-    # One 128 x 128 image in 256 colours: the committed icon, which the glyph
+    # The committed icon at the sizes Windows shows, 32-bit, which the glyph
     # tool still writes byte for byte.
-    group = resource(RT_GROUP_ICON, 8001)
-    assert struct.unpack_from("<HHH", group) == (0, 1, 1)
-    width, height, colours, _, planes, bits, size, image_id = struct.unpack_from(
-        "<BBBBHHIH", group, 6)
-    assert (width, height, colours, bits) == (128, 128, 0, 8)
     with open(os.path.join(REPO, "res", "q72display.ico"), "rb") as f:
         committed = f.read()
-    assert resource(RT_ICON, image_id) == committed[22:]
+    group = resource(RT_GROUP_ICON, 8001)
+    assert struct.unpack_from("<HHH", group) == (0, 1, 5)
+    for k, side in enumerate((16, 24, 32, 48, 256)):
+        width, height, colours, _, planes, bits, size, image_id = struct.unpack_from(
+            "<BBBBHHIH", group, 6 + 14 * k)
+        assert (width or 256, height or 256, colours, bits) == (side, side, 0, 32)
+        offset = struct.unpack_from("<I", committed, 6 + 16 * k + 12)[0]
+        assert resource(RT_ICON, image_id) == committed[offset:offset + size]
     regenerated = env.scratch("q72icon.ico")
     subprocess.run([os.path.join(env.native_build, "tools", "q72icon"), regenerated], check=True)
     with open(regenerated, "rb") as f:

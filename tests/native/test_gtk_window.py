@@ -2,17 +2,24 @@
 pixel-identical to q72render's at every scale and scheme, also where a widget
 unit is 3 device pixels; X11 before Wayland; the window menu and its copy of
 the screen, which a clipboard manager keeps once the program has ended; the
-window's icon, the Windows program's."""
+history window as a screen reader reads it, and its copy saved; the window's
+icon, the Windows program's."""
 
 import os
 import socket
 import struct
 import subprocess
+import time
 
 import lcd
-from gtk_harness import CANCEL, SETUP_TITLE, TITLE, Dialog, scheme_name
+from gtk_harness import CANCEL, SETUP_TITLE, TITLE, Dialog, history_of, scheme_name
 from harness import wait_until
 from images import Image
+from keys import start_modem
+from test_gtk_link import transcript_lines, wait_held
+from test_link import play
+
+HISTORY_TITLE = "Q72display History"
 
 
 def test_startup_screen_at_every_scale_and_scheme(env):
@@ -74,6 +81,56 @@ def test_window_menu_opens_on_middle_and_ctrl_left_click_and_copies_the_screen(e
     assert clipboard(env, "UTF8_STRING").decode() == STARTUP_TEXT, "the copy outlives the program"
 
 
+def test_the_history_window_reads_as_the_transcript_and_keeps_its_keys(env):
+    """The history window, read through AT-SPI, holds the lines scrolled
+    away and then the rows on screen, each after its time and a tab; keys
+    typed there stay there; "Save As..." writes what the transcript (from
+    the settings file) holds at the end."""
+    pair = env.serial(8)
+    transcript, saved = env.scratch("window-transcript.txt"), env.scratch("saved.txt")
+    app = env.launch("--port", pair.device, "--open", a11y=True,
+                     settings="[q72display]\ntranscript=%s\n" % transcript)
+    wait_held(pair, True, "the port to open")
+    time.sleep(0.6)  # the port settles
+    lines, on_screen = history_of(env, play(env, pair, ["s009.bin", "s005.bin"], ["--fast"]))
+    app.open_menu(2)
+    env.xdotool("key", "Down", "Down", "Down", "Down", "Return")  # "History"
+    history = Dialog(app, HISTORY_TITLE)
+
+    def shown():
+        texts = app.texts(HISTORY_TITLE)
+        assert len(texts) == 1, texts
+        rows = [line.split("\t", 1) for line in texts[0].splitlines()]
+        last[:] = rows
+        return rows if [text for _, text in rows] == lines + on_screen else None
+    last = []
+    try:
+        window = wait_until(shown, 5, "the history and the rows on screen in the window")
+    except AssertionError:
+        raise AssertionError((last, lines, on_screen))
+    log = start_modem(env, pair)
+    history.press("a", "b", "Return", "ctrl+f", "c", "q", "Escape", "F2")
+    app.focus()
+    env.xdotool("key", "z")
+    codes = wait_until(log.codes, 5, "the key typed in the main window")
+    assert len(codes) == 1, ("keys typed in the history window stay there", codes)
+
+    env.xdotool("windowfocus", "--sync", history.xid)
+    history.press("alt+s")  # "Save As..."
+    chooser = Dialog(app, "Save History")
+    chooser.press("ctrl+a")
+    env.xdotool("type", "--delay", "20", saved)
+    chooser.press("Return")
+    wait_until(lambda: os.path.exists(saved), 5, "the saved history")
+    assert app.close() == 0
+    entries, comments = transcript_lines(transcript)
+    assert [text for _, text in entries] == lines + on_screen
+    assert [time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(stamp))
+            for stamp, _ in entries[:len(lines)]] == [stamp for stamp, _ in window[:len(lines)]]
+    kept, head = transcript_lines(saved)
+    assert [text for _, text in kept] == lines + on_screen and head == comments
+
+
 def window_icons(env, xid):
     """_NET_WM_ICON as {side: [0xAARRGGBB, ...]}, rows top first."""
     text = subprocess.run(["xprop", "-display", env.display, "-id", xid, "-len", "10000000",
@@ -88,22 +145,25 @@ def window_icons(env, xid):
     return icons
 
 
-def ico_pixels():
-    """res/q72display.ico's one 128 x 128, 256-colour image as 0xFFRRGGBB,
-    rows top first."""
+def ico_pixels(side):
+    """res/q72display.ico's 32-bit side x side image as 0xAARRGGBB, rows top
+    first."""
     path = os.path.join(os.path.dirname(__file__), "..", "..", "res", "q72display.ico")
     with open(path, "rb") as f:
         ico = f.read()
-    palette = ico[22 + 40:22 + 40 + 1024]
-    colour = [0xFF000000 | struct.unpack_from("<I", palette, 4 * i)[0] & 0xFFFFFF
-              for i in range(256)]
-    bottom_up = ico[22 + 40 + 1024:22 + 40 + 1024 + 128 * 128]
-    return [colour[bottom_up[(127 - y) * 128 + x]] for y in range(128) for x in range(128)]
+    for k in range(struct.unpack_from("<H", ico, 4)[0]):
+        width, _, _, _, _, bits, _, offset = struct.unpack_from("<BBBBHHII", ico, 6 + 16 * k)
+        if width == side:
+            assert bits == 32
+            bottom_up = struct.unpack_from("<%dI" % (side * side), ico, offset + 40)
+            return [v for y in reversed(range(side)) for v in bottom_up[y * side:(y + 1) * side]]
+    raise AssertionError("no %d x %d image in the icon" % (side, side))
 
 
 def test_window_icon_is_the_windows_programs_icon_at_the_theme_sizes(env):
     app = env.launch()
     icons = window_icons(env, app.xid)
     assert {16, 24, 32, 48, 128} <= set(icons), sorted(icons)
-    assert icons[128] == ico_pixels()
+    for side in (16, 24, 32, 48):
+        assert icons[side] == ico_pixels(side), side
     assert app.close() == 0

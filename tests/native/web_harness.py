@@ -8,8 +8,12 @@ import base64
 import io
 import os
 import re
+import resource
+import select
 import socket
 import subprocess
+import threading
+import time
 
 import websockets
 from PIL import Image as PilImage
@@ -26,17 +30,30 @@ from images import Image
 URL = re.compile(r"the panel is at (https?)://([^/]+)/\?token=(\S+)")
 
 
+def headless_env(config_home):
+    environment = dict(os.environ, XDG_CONFIG_HOME=config_home)
+    environment.pop("DISPLAY", None)
+    return environment
+
+
 class Server(gtk_harness.App):
     """q72display --headless --serve ADDR:PORT, without DISPLAY; its settings
-    folder (and so its token) may be shared with an earlier run."""
+    folder (and so its token) may be shared with an earlier run. With
+    `descriptors`, it may open that many files (soft and hard limit)."""
+
+    descriptors = None
+
+    def _limit(self):
+        if self.descriptors:
+            resource.setrlimit(resource.RLIMIT_NOFILE, (self.descriptors, self.descriptors))
 
     def start(self):
-        environment = dict(os.environ, XDG_CONFIG_HOME=self.config_home)
-        environment.pop("DISPLAY", None)
         self.stdout_path = os.path.join(self.config_home, "stdout.txt")
         with open(self.stdout_path, "wb") as out, open(self.stderr_path, "wb") as err:
-            self.process = subprocess.Popen([self.exe] + self.args, env=environment,
-                                            stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            self.process = subprocess.Popen([self.exe] + self.args,
+                                            env=headless_env(self.config_home),
+                                            stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                            preexec_fn=self._limit)
         self.env.apps.append(self)
         found = wait_until(self._address, 10, "the panel's address on standard output")
         self.scheme, self.host, self.token = found.groups()
@@ -57,12 +74,54 @@ class Server(gtk_harness.App):
     def refusals(self):
         return [line for line in self.stderr().splitlines() if " refused " in line]
 
+    def memory(self):
+        """The server's resident memory, in bytes."""
+        with open("/proc/%d/status" % self.process.pid) as f:
+            return int(re.search(r"VmRSS:\s+(\d+) kB", f.read()).group(1)) * 1024
 
-def serve(env, pair, *args, config_home=None, address="127.0.0.1:0"):
+
+def serve(env, pair, *args, config_home=None, address="127.0.0.1:0", descriptors=None):
     """The program with its link on `pair` and the panel on `address`."""
     config_home = config_home or env.new_folder("config")
-    return Server(env, ["--headless", "--port", pair.device, "--serve", address] + list(args),
-                  config_home).start()
+    server = Server(env, ["--headless", "--port", pair.device, "--serve", address] + list(args),
+                    config_home)
+    server.descriptors = descriptors
+    return server.start()
+
+
+def refused_at_start(env, pair, *args):
+    """Runs the program as serve() would, with `args`, to an end that should
+    come at once; (exit status, standard error)."""
+    result = subprocess.run([env.program, "--headless", "--port", pair.device] + list(args),
+                            env=headless_env(env.new_folder("config")), timeout=10,
+                            stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    return result.returncode, result.stderr
+
+
+def send_body(server, head, size, chunked=False):
+    """Sends the request line `head` with a body of `size` bytes (with
+    Content-Length, or chunked), a megabyte at a time, until the server
+    answers or stops taking them; (status, body bytes sent)."""
+    sock = socket.create_connection(("127.0.0.1", server.port), timeout=30)
+    length = "Transfer-Encoding: chunked" if chunked else "Content-Length: %d" % size
+    sock.sendall(("%s\r\nHost: %s\r\n%s\r\n\r\n" % (head, server.host, length)).encode())
+    mega = 1 << 20
+    piece = b"%x\r\n%s\r\n" % (mega, b"x" * mega) if chunked else b"x" * mega
+    sent = 0
+    try:
+        while sent < size and not select.select([sock], [], [], 0)[0]:
+            sock.sendall(piece)
+            sent += mega
+        if chunked and sent >= size:
+            sock.sendall(b"0\r\n\r\n")
+    except OSError:
+        pass  # the server has closed: its answer may be there to read
+    try:
+        reply = sock.recv(256)
+    except OSError:
+        reply = b""
+    sock.close()
+    return (int(reply.split()[1]) if reply else None), sent
 
 
 class Browser:
@@ -112,6 +171,11 @@ class Browser:
         return self.js("const all = [...document.getElementById('said').children];"
                        "return all.slice(Math.max(0, all.length - q72panel.announced + arguments[0]))"
                        ".map(e => e.textContent)", since)
+
+    def history(self):
+        """The page's history list: [time, text] of each line, oldest first."""
+        return self.js("return [...document.getElementById('history').children]"
+                       ".map(e => [e.dataset.time, e.textContent])")
 
     def canvas(self):
         """The canvas's pixels, read back as PNG."""
@@ -169,8 +233,9 @@ def webdriver_key(name):
     return WEBDRIVER_KEYS.get(name)
 
 
-# The panel takes at most 50 key presses a second.
-KEY_PAUSE = 0.025
+# The panel takes at most 50 keys a second, presses and releases: a key
+# typed is both.
+KEY_PAUSE = 0.05
 
 
 class KeyPlayer:
@@ -196,6 +261,74 @@ class KeyPlayer:
             if command in ("key", "keyup"):
                 actions.key_up(key)
         actions.perform()
+
+
+# Argument bytes of each command of the display stream: a number, or
+# (a number, then bytes up to a 0 byte); any other byte of 0x80 or more takes
+# none, and a byte below 0x80 outside a command is dropped.
+ARGUMENTS = {0x88: 1, 0x8A: 1, 0x8B: 81, 0x8C: 22, 0x8D: (0, True), 0x8E: 1, 0x8F: 1,
+             0x93: 1, 0x94: 1, 0x95: 1, 0x96: 1, 0x97: 2, 0x98: 1, 0x99: (1, True), 0x9A: 1,
+             0x9B: 1, 0xA1: 4, 0xA2: 22, 0xA5: 8, 0xA6: 4, 0xA8: 1, 0xA9: 1, 0xAA: 1,
+             0xB1: 1, 0xB2: 1}
+STATUS_DRAWN = (0x9E, 0xA0, 0xA1)           # the status line or a flash on row 1
+SCREEN_FROM_ROW_1 = (0x87, 0x89, 0x8B, 0x91, 0x92, 0x9F)
+ROW_COMMANDS = (0x8A, 0x8C, 0x99, 0xA2)     # their first argument is a row
+AT_CURSOR = (0x8D, 0x8E, 0x8F, 0x90)
+
+
+def commands(data):
+    """(offset, command byte, arguments) of each command in `data`."""
+    k = 0
+    while k < len(data):
+        byte, start = data[k], k
+        k += 1
+        if byte < 0x80:
+            continue
+        count, to_zero = ARGUMENTS.get(byte, 0), False
+        if isinstance(count, tuple):
+            count, to_zero = count
+        k = min(k + count, len(data))
+        if to_zero:
+            while k < len(data) and data[k] != 0:
+                k += 1
+            k += 1
+        yield start, byte, data[start + 1:k]
+
+
+def screen_text(env, data, stats=False):
+    """q72render's text of the start-up screen followed by `data`: 8 lines,
+    and with `stats` the cursor's row too."""
+    stream, out = env.scratch("prefix.bin"), env.scratch("prefix.txt")
+    with open(stream, "wb") as f:
+        f.write(data)
+    done = subprocess.run([env.q72render, "--startup"] + (["--stats"] if stats else [])
+                          + [stream, out], check=True, capture_output=True, text=True)
+    with open(out, encoding="utf-8") as f:
+        rows = f.read().split("\n")[:8]
+    if not stats:
+        return rows
+    return rows, int(re.search(r"cursor=-?\d+,(-?\d+)", done.stdout).group(1))
+
+
+def history_of(env, data):
+    """The lines the stream `data` scrolls out of the top of rows 1-4 after
+    the start-up screen: at each 0x91 row 1 (unless the status line or a
+    flash was drawn there and nothing written since), at each 0x9C row 2, as
+    q72render's text of the screen just before gives it, columns 1-20
+    without trailing blanks; blank rows give nothing."""
+    lines, status = [], False
+    for at, byte, arguments in commands(data):
+        if byte in (0x91, 0x9C) and not (byte == 0x91 and status):
+            text = screen_text(env, data[:at])[0 if byte == 0x91 else 1][:20].rstrip(" ")
+            if text:
+                lines.append(text)
+        if byte in STATUS_DRAWN and len(arguments) == ARGUMENTS.get(byte, 0):
+            status = True
+        elif byte in SCREEN_FROM_ROW_1 or byte in ROW_COMMANDS and arguments[:1] in (b"\0", b"\1"):
+            status = False
+        elif byte in AT_CURSOR and status:
+            status = screen_text(env, data[:at], stats=True)[1] > 1
+    return lines
 
 
 def handshake(server, origin, token=None, host=None, keep=False):
@@ -226,16 +359,50 @@ def handshake(server, origin, token=None, host=None, keep=False):
     return status
 
 
-def close_code(server, message):
-    """Connects as the page would, sends `message` (str or bytes) and returns
-    the code the server closed the connection with."""
+def close_code(server, *messages):
+    """Connects as the page would, sends `messages` (str or bytes) in turn and
+    returns the code the server closed the connection with."""
     async def run():
         async with websockets.connect(server.ws_url, origin=server.origin,
                                       compression=None, max_size=None) as ws:
-            await ws.send(message)
+            for message in messages:
+                await ws.send(message)
             try:
                 while True:
                     await asyncio.wait_for(ws.recv(), 10)
             except websockets.ConnectionClosed as closed:
                 return closed.rcvd.code if closed.rcvd else None
     return asyncio.run(run())
+
+
+def frame(opcode, payload):
+    """A masked WebSocket frame of up to 125 bytes, as a client sends it."""
+    mask = os.urandom(4)
+    return bytes([0x80 | opcode, 0x80 | len(payload)]) + mask + bytes(
+        b ^ mask[i % 4] for i, b in enumerate(payload))
+
+
+class Flood(threading.Thread):
+    """A page that sends `data` over and over, as fast as the server takes
+    it, and never reads; `cut` tells whether the server ended the connection
+    within `seconds`."""
+
+    def __init__(self, server, data, seconds=20):
+        super().__init__(daemon=True)
+        status, self.sock = handshake(server, server.origin, keep=True)
+        assert status == 101
+        self.data, self.seconds, self.cut = data * 64, seconds, False
+        self.start()
+
+    def run(self):
+        end = time.monotonic() + self.seconds
+        self.sock.settimeout(1)
+        try:
+            while time.monotonic() < end:
+                try:
+                    self.sock.sendall(self.data)
+                except socket.timeout:
+                    pass
+        except OSError:
+            self.cut = True
+        self.sock.close()

@@ -285,10 +285,12 @@ class Failures(ModemTestCase):
         self.expect_usage_error([os.path.join(self.tmp, "ttyNone")], "ttyNone")
         self.expect_usage_error([self.file("plain", b"")], "not a serial device")
 
-    def test_help_goes_to_stdout(self):
-        result = subprocess.run([MODEM, "--help"], capture_output=True, text=True, timeout=5)
-        self.assertEqual((result.returncode, result.stderr), (0, ""))
-        self.assertTrue(result.stdout.startswith("usage: q72modem"))
+    def test_help_and_version_go_to_stdout(self):
+        for option, start in (("--help", "usage: q72modem"),
+                              ("--version", "q72modem %s\n" % os.environ["Q72_VERSION"])):
+            result = subprocess.run([MODEM, option], capture_output=True, text=True, timeout=5)
+            self.assertEqual((result.returncode, result.stderr), (0, ""))
+            self.assertTrue(result.stdout.startswith(start), result.stdout)
 
     def test_pulled_cable_ends_the_run_with_status_1(self):
         proc = self.start(self.line.near)

@@ -41,6 +41,13 @@ class Outputs(unittest.TestCase):
         with open(self.out("s.pbm"), "rb") as a, open(os.path.join(DATA, "s004.pbm"), "rb") as b:
             self.assertEqual(a.read(), b.read())
 
+    def test_help_and_version(self):
+        version = b"q72render %s\n" % os.environ["Q72_VERSION"].encode()
+        for option, start in (("--help", b"usage: q72render"), ("--version", version)):
+            r = run(option)
+            self.assertEqual((r.returncode, r.stderr), (0, b""))
+            self.assertTrue(r.stdout.startswith(start), r.stdout)
+
     def test_stdin_with_startup_screen(self):
         r = run("--stats", "--startup", "-", self.out("s.pbm"), stdin=b"")
         self.assertEqual(r.returncode, 0, r.stderr)

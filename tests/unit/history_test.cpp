@@ -111,6 +111,11 @@ TEST_F(History, KeepsTheNewestWithinItsBound) {
     EXPECT_STREQ(line.text, "10");
     ASSERT_TRUE(history_line(HISTORY_KEEP + 9, line));
     EXPECT_STREQ(line.text, std::to_string(HISTORY_KEEP + 9).c_str());
+    uint64_t next = 0; // behind the ring: taking starts at the oldest kept
+    HistoryLine two[2];
+    ASSERT_EQ(history_take(next, two, 2), 2);
+    EXPECT_STREQ(two[1].text, "11");
+    EXPECT_EQ(next, 12u);
 }
 
 TEST(HistoryEntry, IsTimeTabTextAndTheLineEnd) {
