@@ -55,12 +55,9 @@ static const GOptionEntry entries[] = {
 };
 
 static const char description[] =
-    "A right click opens the setup dialog; the Menu key, a middle click or Ctrl+left click
-"
-    "opens the window menu (Setup..., Always on Top, Copy Screen, History). Every other
-"
-    "key goes to the modem.
-"
+    "A right click opens the setup dialog; the Menu key, a middle click or Ctrl+left click\n"
+    "opens the window menu (Setup..., Always on Top, Copy Screen, History). Every other\n"
+    "key goes to the modem.\n"
     "Settings: $XDG_CONFIG_HOME/q72display/settings.ini, written by \"Done\".";
 
 [[noreturn]] static void usageError(const char *message) {
