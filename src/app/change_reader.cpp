@@ -54,7 +54,7 @@ static int caret;        // the caret as last told
 // screen shows them): a new screen is what differs from these, and a typed
 // cell's old code is read here.
 static uint8_t cells[LCD_ROWS][LCD_COLS];
-// The rows a new screen brought since the last take, and their text then.
+// The rows a new screen brought since the last take, as they read then.
 static unsigned newRows;
 static uint8_t newCodes[LCD_ROWS][LCD_COLS];
 
