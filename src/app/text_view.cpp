@@ -45,17 +45,22 @@ void text_view_build(TextView &view, const char *row1Words) {
     for (int row = 1; row <= LCD_ROWS; row++) {
         view.lineChar[row - 1] = chars;
         view.lineByte[row - 1] = bytes;
+        int length = row == 1 ? (int)ROW1_CHARS : (int)LCD_COLS;
+        int pad = length; // characters left to fill with spaces
         if (row == 1 && row1Words) {
             // Words are ASCII: one byte per character.
-            int length = (int)strnlen(row1Words, ROW1_WORDS_MAX - 1);
-            std::memcpy(view.text + bytes, row1Words, (size_t)length);
-            bytes += length;
-            chars += length;
+            int words = (int)strnlen(row1Words, ROW1_CHARS);
+            std::memcpy(view.text + bytes, row1Words, (size_t)words);
+            bytes += words;
+            pad -= words;
         } else {
             for (int n = 1; n <= LCD_COLS; n++)
                 bytes += utf8_put(cell_char(lcd_cell_code(n, row)), view.text + bytes);
-            chars += LCD_COLS;
+            pad -= LCD_COLS;
         }
+        std::memset(view.text + bytes, ' ', (size_t)pad);
+        bytes += pad;
+        chars += length;
         if (row < LCD_ROWS) view.text[bytes++] = '\n';
         chars += row < LCD_ROWS;
     }

@@ -4,10 +4,6 @@
 
 #include <gtk/gtk-a11y.h>
 
-// Characters in the text at most: seven rows of cells, row 1's words and the
-// line breaks.
-enum { TEXT_CHARS_MAX = LCD_COLS * (LCD_ROWS - 1) + ROW1_WORDS_MAX + LCD_ROWS };
-
 struct LcdArea {
     GtkDrawingArea parent;
 };
@@ -157,106 +153,86 @@ static void lcd_text_init(AtkTextIface *iface) {
 
 // ---- What the change reader heard, told as ATK events ----
 
-// A text as characters, for comparing and splicing by offset.
-struct Chars {
-    gunichar at[TEXT_CHARS_MAX];
-    int count;
-};
+// The last key pressed or released, as screen readers weigh it: some take an
+// insert after a printable key for that key's echo, and digits after Space,
+// Return or Tab for a count.
+enum LastKey { KEY_NONE, KEY_PRINTABLE, KEY_SPACING, KEY_OTHER };
+static LastKey lastKey;
 
-static void decode(const char *utf8, Chars &out) {
-    out.count = 0;
-    for (const char *p = utf8; *p && out.count < TEXT_CHARS_MAX; p = g_utf8_next_char(p))
-        out.at[out.count++] = g_utf8_get_char(p);
+void lcd_area_key(const GdkEventKey *event) {
+    if (event->is_modifier) return;
+    guint key = event->keyval;
+    gunichar ch = gdk_keyval_to_unicode(key);
+    if (key == GDK_KEY_space || key == GDK_KEY_Return || key == GDK_KEY_Tab)
+        lastKey = KEY_SPACING;
+    else if (ch && g_unichar_isprint(ch))
+        lastKey = KEY_PRINTABLE;
+    else
+        lastKey = KEY_OTHER;
 }
 
-static const char *encode(const Chars &chars, int from, int count, char out[TEXT_VIEW_BYTES]) {
-    int bytes = 0;
-    for (int k = from; k < from + count; k++)
-        bytes += utf8_put(chars.at[k], out + bytes);
-    out[bytes] = 0;
-    return out;
+// Whether a reader may take this typed text for something other than new
+// output: a single character after a printable key, digits only after Space,
+// Return or Tab, or (after any other key) text that does not end at the caret.
+static bool mayPassUnheard(const Speech &s, int caret) {
+    const char *text = s.text;
+    switch (lastKey) {
+    case KEY_PRINTABLE: return g_utf8_strlen(text, -1) <= 1;
+    case KEY_SPACING:
+        for (const char *p = text; *p; p = g_utf8_next_char(p)) {
+            gunichar ch = g_utf8_get_char(p);
+            if (!g_unichar_isdigit(ch) && !g_unichar_isspace(ch)) return false;
+        }
+        return true;
+    default: return s.offset + s.count != caret;
+    }
 }
 
-// Whether `chars` reads `utf8` at `offset`.
-static bool reads(const Chars &chars, int offset, const char *utf8) {
-    for (const char *p = utf8; *p; p = g_utf8_next_char(p), offset++)
-        if (offset >= chars.count || chars.at[offset] != g_utf8_get_char(p)) return false;
-    return true;
+static void addLine(GString *told, const char *text) {
+    if (!text[0]) return;
+    if (told->len) g_string_append_c(told, '\n');
+    g_string_append(told, text);
 }
 
-// Overwrites characters of `chars` from `offset` with `utf8`.
-static void overwrite(Chars &chars, int offset, const char *utf8) {
-    for (const char *p = utf8; *p && offset < chars.count; p = g_utf8_next_char(p))
-        chars.at[offset++] = g_utf8_get_char(p);
-}
-
-// The bridge sends the string as given: "text-changed::delete" emitted after
-// the change would report the new text as removed.
-static void tellReplaced(AtkObject *lcd, bool system, int offset, int count, const char *removed,
-                         int inserted, const char *text) {
-    if (count)
-        g_signal_emit_by_name(lcd, system ? "text-remove::system" : "text-remove", offset, count,
-                              removed);
-    if (inserted)
-        g_signal_emit_by_name(lcd, system ? "text-insert::system" : "text-insert", offset, inserted,
-                              text);
-}
-
-// One change with the system detail, over the span where `from` and `to`
-// differ: screen readers keep their copy right and do not speak it as typed.
-static void tellDifference(AtkObject *lcd, const Chars &from, const Chars &to) {
-    int start = 0, tail = 0;
-    while (start < from.count && start < to.count && from.at[start] == to.at[start])
-        start++;
-    while (tail < from.count - start && tail < to.count - start &&
-           from.at[from.count - 1 - tail] == to.at[to.count - 1 - tail])
-        tail++;
-    int removed = from.count - start - tail, inserted = to.count - start - tail;
-    static char removedText[TEXT_VIEW_BYTES], insertedText[TEXT_VIEW_BYTES];
-    tellReplaced(lcd, true, start, removed, encode(from, start, removed, removedText), inserted,
-                 encode(to, start, inserted, insertedText));
-}
-
-// What the change reader heard, as ATK events, with `shown` already the new
-// text (the bridge may read it back while it is told):
-// - characters typed at the cursor: "text-remove" of the old cells, then
+// The change reader's events as ATK events, with `shown` already the new text
+// (the bridge may read it back while it is told):
+// - words written at the cursor: "text-remove" of the old cells, then
 //   "text-insert" of the new ones, which readers speak as new output;
-// - every other change to the text (a whole screen, a row blanked, the status
-//   line drawn): one "text-remove::system" / "text-insert::system" pair over
-//   the span that differs, told first; a whole screen is that one pair;
-// - a whole-screen change ("screen changed") and each announcement: the
-//   "announcement" signal;
+// - a new screen, a flash message and the link's state: the LCD's
+//   description, which screen readers speak when it changes, and the
+//   "announcement" signal for those that speak that; so are typed words that
+//   a reader might pass over (see mayPassUnheard), which still go as inserts;
+// - speeds and flags: the "announcement" signal only;
 // - last, "text-caret-moved" when the caret moved.
-// The typed runs' offsets are into the new text, so the quiet pair goes to
-// the new text with the typed runs still on it undone, last first. A typed
-// run overwritten within the same frame is still told, and a second quiet
-// pair then puts the text right.
+// Every other change (a row blanked, a scroll, the status line and its
+// meter) is told nothing: the text reads right when asked, and nobody hears
+// a redraw.
 static void onSpeech(const Speech *events, int count, const TextView &view) {
-    static Chars model, now;
     AtkObject *lcd = gtk_widget_get_accessible(area);
     int caret = shown.caret;
-    decode(shown.text, model);
     shown = view;
-    decode(view.text, now);
-
-    static Chars withoutTyped;
-    withoutTyped = now;
-    for (int k = count - 1; k >= 0; k--)
-        if (events[k].kind == SPEECH_TYPED && reads(withoutTyped, events[k].offset, events[k].text))
-            overwrite(withoutTyped, events[k].offset, events[k].removed);
-    tellDifference(lcd, model, withoutTyped);
-    model = withoutTyped;
-
+    GString *told = g_string_new(nullptr);
     for (int k = 0; k < count; k++) {
         const Speech &s = events[k];
-        if (s.kind == SPEECH_TYPED && s.offset + s.count <= model.count) {
-            tellReplaced(lcd, false, s.offset, s.count, s.removed, s.count, s.text);
-            overwrite(model, s.offset, s.text);
-        } else if (s.kind == SPEECH_SCREEN || s.kind == SPEECH_ANNOUNCE) {
+        if (s.kind == SPEECH_TYPED) {
+            g_signal_emit_by_name(lcd, "text-remove", s.offset, s.count, s.removed);
+            g_signal_emit_by_name(lcd, "text-insert", s.offset, s.count, s.text);
+            char text[SPEECH_TEXT_MAX];
+            g_strlcpy(text, s.text, sizeof text);
+            if (mayPassUnheard(s, view.caret)) addLine(told, g_strstrip(text));
+        } else if (s.kind == SPEECH_SCREEN) {
+            addLine(told, view.screen);
+        } else if (s.kind == SPEECH_ANNOUNCE && s.alert) {
+            addLine(told, s.text);
+        } else if (s.kind == SPEECH_ANNOUNCE) {
             g_signal_emit_by_name(lcd, "announcement", s.text);
         }
     }
-    tellDifference(lcd, model, now);
+    if (told->len) {
+        atk_object_set_description(lcd, told->str);
+        g_signal_emit_by_name(lcd, "announcement", told->str);
+    }
+    g_string_free(told, TRUE);
     if (view.caret != caret) g_signal_emit_by_name(lcd, "text-caret-moved", view.caret);
 }
 
@@ -267,6 +243,9 @@ static void lcd_accessible_initialize(AtkObject *object, gpointer data) {
     // Screen readers speak the new text of a focused terminal as it comes.
     atk_object_set_role(object, ATK_ROLE_TERMINAL);
     atk_object_set_name(object, LCD_ACCESSIBLE_NAME);
+    // ATK tells no description set for the first time: the first new screen
+    // must be told like every other.
+    atk_object_set_description(object, "");
 }
 
 static void lcd_accessible_class_init(LcdAccessibleClass *klass) {

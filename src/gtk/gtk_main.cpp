@@ -55,8 +55,9 @@ static const GOptionEntry entries[] = {
 };
 
 static const char description[] =
-    "A right click opens the setup dialog; a middle click or Ctrl+left click opens the\n"
-    "window menu (Setup..., Always on Top, Copy Screen, History). Every key goes to the modem.\n"
+    "A right click opens the setup dialog; the Menu key, a middle click or Ctrl+left click\n"
+    "opens the window menu (Setup..., Always on Top, Copy Screen, History). Every other\n"
+    "key goes to the modem.\n"
     "Settings: $XDG_CONFIG_HOME/q72display/settings.ini, written by \"Done\".";
 
 [[noreturn]] static void usageError(const char *message) {
@@ -229,8 +230,7 @@ int main(int argc, char **argv) {
     link_on_change(onLinkChange);
     record_on_stop(onRecordingStopped);
     transcript_on_stop(onTranscriptStopped);
-    gtk_widget_show_all(GTK_WIDGET(mainWindow));
-    gtk_window_present(mainWindow); // takes the focus, even with no window manager
+    gtk_widget_show_all(GTK_WIDGET(mainWindow)); // takes the focus once mapped
     if (opt.record) startRecording();
     if (gTranscriptPath[0]) startTranscript();
     if (opt.open) {

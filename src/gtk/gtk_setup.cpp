@@ -12,7 +12,7 @@
 
 // The open dialog and the controls read back by "Done"; NULL while closed.
 static GtkWidget *dialog;
-static GtkWidget *greenButton, *sizeList, *portText, *linkButton, *linkStatus;
+static GtkWidget *greenButton, *sizeList, *portText, *portButton, *linkButton, *linkStatus;
 
 // The settings as they were when the dialog opened, for "Cancel".
 static char curPort[PORT_PATH_MAX];
@@ -28,7 +28,14 @@ static void showLinkButton(LinkState state) {
     gtk_button_set_label(GTK_BUTTON(linkButton), label);
 }
 
+// A control's description: what a screen reader says after its name when
+// the control takes the focus.
+static void describe(GtkWidget *control, const char *text) {
+    atk_object_set_description(gtk_widget_get_accessible(control), text);
+}
+
 // A link that failed to open, or gave up, shows why: "Com Open Fail: Permission denied".
+// The link button describes itself with it, so it is heard when tabbing.
 void setup_show_link_state() {
     if (!dialog) return;
     LinkState state = link_state();
@@ -37,14 +44,16 @@ void setup_show_link_state() {
                      ? g_strdup_printf("%s: %s", link_failure_text(failure.result), failure.reason)
                      : g_strdup(link_state_text(state));
     gtk_label_set_text(GTK_LABEL(linkStatus), text);
-    g_free(text);
     showLinkButton(state);
+    describe(linkButton, text);
+    g_free(text);
 }
 
 static void showPort() {
     char *text = g_strdup_printf("Com Port: %s", gPortPath[0] ? gPortPath : "?");
     gtk_label_set_text(GTK_LABEL(portText), text);
     gtk_widget_set_tooltip_text(portText, gPortPath[0] ? gPortPath : nullptr);
+    describe(portButton, text);
     g_free(text);
 }
 
@@ -135,15 +144,25 @@ static GtkWidget *button(const char *mnemonic, GCallback clicked) {
     return widget;
 }
 
+// Esc is "Cancel", as in any dialog.
+static gboolean onDialogKey(GtkWidget *, GdkEventKey *event, gpointer) {
+    if (event->keyval != GDK_KEY_Escape) return FALSE;
+    onCancel(nullptr, nullptr);
+    return TRUE;
+}
+
 static void build(GtkWindow *owner) {
     dialog = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(dialog), SETUP_TITLE);
+    gtk_window_set_type_hint(GTK_WINDOW(dialog), GDK_WINDOW_TYPE_HINT_DIALOG);
+    atk_object_set_role(gtk_widget_get_accessible(dialog), ATK_ROLE_DIALOG);
     gtk_window_set_transient_for(GTK_WINDOW(dialog), owner);
     gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
     gtk_window_set_destroy_with_parent(GTK_WINDOW(dialog), TRUE);
     gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ON_PARENT);
     g_signal_connect(dialog, "destroy", G_CALLBACK(gtk_widget_destroyed), &dialog);
+    g_signal_connect(dialog, "key-press-event", G_CALLBACK(onDialogKey), nullptr);
 
     greenButton = gtk_radio_button_new_with_mnemonic(nullptr, "_Black on Green");
     GtkWidget *blueButton = gtk_radio_button_new_with_mnemonic_from_widget(
@@ -168,6 +187,7 @@ static void build(GtkWindow *owner) {
     gtk_label_set_ellipsize(GTK_LABEL(portText), PANGO_ELLIPSIZE_MIDDLE);
     gtk_label_set_max_width_chars(GTK_LABEL(portText), 28);
     linkButton = button("", G_CALLBACK(onLink));
+    portButton = button("_Set Com Port", G_CALLBACK(onSetPort));
 
     GtkWidget *grid = gtk_grid_new();
     gtk_container_set_border_width(GTK_CONTAINER(grid), 8);
@@ -177,7 +197,7 @@ static void build(GtkWindow *owner) {
     gtk_grid_attach(GTK_GRID(grid), sizeLabel, 1, 0, 2, 1);
     gtk_grid_attach(GTK_GRID(grid), sizeList, 1, 1, 2, 1);
     gtk_grid_attach(GTK_GRID(grid), linkStatus, 1, 2, 2, 1);
-    gtk_grid_attach(GTK_GRID(grid), button("_Set Com Port", G_CALLBACK(onSetPort)), 0, 3, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), portButton, 0, 3, 1, 1);
     gtk_grid_attach(GTK_GRID(grid), portText, 1, 3, 2, 1);
     gtk_grid_attach(GTK_GRID(grid), linkButton, 0, 4, 1, 1);
     gtk_grid_attach(GTK_GRID(grid), button("_Done", G_CALLBACK(onDone)), 1, 4, 1, 1);
@@ -190,7 +210,7 @@ static void build(GtkWindow *owner) {
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(checked), TRUE);
 }
 
-// The close box ends the dialog with nothing restored or saved; Esc does nothing.
+// The close box ends the dialog with nothing restored or saved; Esc is "Cancel".
 void setup_open(GtkWindow *owner) {
     if (!dialog) {
         g_strlcpy(curPort, gPortPath, sizeof curPort);

@@ -17,6 +17,7 @@
 enum {
     WINDOW_X = 50,
     WINDOW_Y = 50,
+    FOCUS_DELAY_MS = 500, // from the window shown to its activation
 };
 
 static GtkWidget *window;
@@ -97,15 +98,60 @@ static void onFrame() {
                                ((bottom + 1) * scale + factor - 1) / factor - top * scale / factor);
 }
 
-// Every key goes to the modem; none reaches GTK's own key handling.
+// The window menu under the LCD's top left corner, its first item selected,
+// for the keyboard.
+static void openMenuByKey(GdkEvent *event) {
+    gtk_menu_popup_at_widget(GTK_MENU(windowMenu), lcdArea, GDK_GRAVITY_NORTH_WEST,
+                             GDK_GRAVITY_NORTH_WEST, event);
+    gtk_menu_shell_select_first(GTK_MENU_SHELL(windowMenu), FALSE);
+}
+
+// Every key goes to the modem, none to GTK's own key handling, but the Menu
+// key: the key table gives it no meaning for the modem, and it opens the
+// window menu, the keyboard's way to Setup and the rest.
 static gboolean onKey(GtkWidget *, GdkEventKey *event, gpointer) {
+    lcd_area_key(event);
+    if (event->keyval == GDK_KEY_Menu) {
+        if (event->type == GDK_KEY_PRESS) openMenuByKey((GdkEvent *)event);
+        return TRUE;
+    }
     uint8_t code = key_code_of(event);
     if (code) link_send(code);
     return TRUE;
 }
 
-// Keys all belong to the modem, so the mouse opens things: a right click the
-// setup dialog, a middle click or Ctrl+left click the window menu.
+// Shown at last, the window takes the keyboard, and the LCD the focus within
+// it, so that a screen reader says the window and the LCD's line. Asked for
+// before the window is mapped, the focus can go astray with no window manager;
+// asked for at once, the window's activation can come before the program's
+// accessibility bridge has learnt that a screen reader listens, and is lost.
+// So the LCD takes the focus only now, and a window that became active
+// earlier (the pointer's window, with no window manager) is told active again:
+// a reader that heard it the first time takes no notice. A message box or
+// dialog shown meanwhile keeps the focus.
+static gboolean takeFocus(gpointer) {
+    GList *windows = gtk_window_list_toplevels();
+    bool dialogShown = false;
+    for (GList *w = windows; w; w = w->next)
+        dialogShown |= w->data != window && gtk_widget_get_visible(GTK_WIDGET(w->data)) &&
+                       gtk_window_get_window_type(GTK_WINDOW(w->data)) == GTK_WINDOW_TOPLEVEL;
+    g_list_free(windows);
+    gtk_widget_set_can_focus(lcdArea, TRUE);
+    if (gtk_window_is_active(GTK_WINDOW(window)))
+        g_signal_emit_by_name(gtk_widget_get_accessible(window), "activate");
+    else if (!dialogShown)
+        gtk_window_present(GTK_WINDOW(window));
+    gtk_widget_grab_focus(lcdArea);
+    return G_SOURCE_REMOVE;
+}
+
+static gboolean onMapped(GtkWidget *, GdkEvent *, gpointer) {
+    g_timeout_add(FOCUS_DELAY_MS, takeFocus, nullptr);
+    return FALSE;
+}
+
+// Besides the Menu key, the mouse opens things: a right click the setup
+// dialog, a middle click or Ctrl+left click the window menu.
 static gboolean onButton(GtkWidget *, GdkEventButton *event, gpointer) {
     if (event->type != GDK_BUTTON_PRESS) return TRUE;
     if (event->button == GDK_BUTTON_SECONDARY)
@@ -186,7 +232,7 @@ GtkWindow *window_create() {
     lcdArea = lcd_area_new();
     gtk_widget_add_events(lcdArea, GDK_BUTTON_PRESS_MASK);
     gtk_container_add(GTK_CONTAINER(window), lcdArea);
-    gtk_widget_grab_focus(lcdArea); // for screen readers: keys still go to the window's handler
+    gtk_widget_set_can_focus(lcdArea, FALSE); // until takeFocus: keys go to the window's handler
     applySize();
     windowMenu = buildMenu();
 
@@ -196,6 +242,10 @@ GtkWindow *window_create() {
     g_signal_connect(window, "key-press-event", G_CALLBACK(onKey), nullptr);
     g_signal_connect(window, "key-release-event", G_CALLBACK(onKey), nullptr);
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
+    g_signal_connect(window, "map-event", G_CALLBACK(onMapped), nullptr);
+    // Made now, the window's accessible is there to tell that the window
+    // became active; made lazily, it could come too late for that.
+    gtk_widget_get_accessible(window);
 
     draw_startup_screen();
     map_snapshot_for_paint(framed); // shown before any frame

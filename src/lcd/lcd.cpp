@@ -78,6 +78,12 @@ uint8_t lcd_cell_code(int x, int y) {
     return inGrid(x, y) ? cells.code[x - 1][y - 1] : ' ';
 }
 
+void lcd_cell_codes(uint8_t out[LCD_ROWS][LCD_COLS]) {
+    for (int y = 0; y < LCD_ROWS; y++)
+        for (int x = 0; x < LCD_COLS; x++)
+            out[y][x] = cells.code[x][y];
+}
+
 void lcd_putch(char c) {
     drawMarkAtCursor(true);
     show_char(c == '\\' ? 3 : (uint8_t)c);

@@ -28,6 +28,8 @@ uint8_t lcd_getc(uint8_t x, uint8_t y);
 // The code last drawn in cell (x, y) of the grid, without moving the cursor;
 // a space outside the grid.
 uint8_t lcd_cell_code(int x, int y);
+// Every cell's code at once, row by row: out[y - 1][x - 1].
+void lcd_cell_codes(uint8_t out[LCD_ROWS][LCD_COLS]);
 void lcd_putch(char c);
 void lcd_prstr(const char *str);
 void lcd_clear_all();

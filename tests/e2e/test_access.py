@@ -103,7 +103,7 @@ def test_screen_readers_read_the_lcd_and_hear_what_the_modem_writes(env):
     # A recorded session: the value is the 8 rows, row 1 in words.
     sent = play(env, pair, ["s003.bin"])
     expected = rendered_text(env, sent)
-    assert expected.startswith("HKC,   <, signal 8, user 4, W\r\n")
+    assert expected.split("\r\n")[0].rstrip() == "HKC,   <, signal 8, user 4, W"
     wait_until(lambda: read_lcd(app)["value"] == expected, 10, "the session's text")
     env.xdotool("windowfocus", "--sync", app.xid)
     wait_until(lambda: read_lcd(app)["state"] & FOCUSED, 5, "the LCD focused")

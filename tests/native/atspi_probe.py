@@ -3,8 +3,8 @@
 Run by Debian's /usr/bin/python3 (pyatspi and gi exist only there), with
 AT_SPI_BUS_ADDRESS set to the private accessibility bus. It listens from the
 start to the events screen readers speak from (text changed, caret moved,
-announcement), once the LCD is found only to the LCD's, and answers one JSON request per line on stdin with one JSON
-line on stdout:
+announcement, description changed), once the LCD is found only to the LCD's,
+and answers one JSON request per line on stdin with one JSON line on stdout:
 
     {"cmd": "find", "pid": N, "timeout": S}  -> {"name", "role"} of the LCD
     {"cmd": "read"}                          -> {"text", "count", "caret", "lines",
@@ -23,7 +23,8 @@ import time
 import pyatspi
 from gi.repository import GLib
 
-EVENT_TYPES = ("object:text-changed", "object:text-caret-moved", "object:announcement")
+EVENT_TYPES = ("object:text-changed", "object:text-caret-moved", "object:announcement",
+               "object:property-change:accessible-description")
 
 heard = []
 lcd = None

@@ -11,6 +11,7 @@ their texts are read through AT-SPI on an accessibility bus of the run's own
 
 import json
 import os
+import pty
 import pwd
 import re
 import select
@@ -19,6 +20,9 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
+import time
+import tty
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -356,6 +360,76 @@ class AtSpi:
     def events(self):
         """The events heard since the last call, in order."""
         return self.call("events")["events"]
+
+
+class Orca:
+    """Orca, the screen reader, on the run's accessibility bus, with a HOME
+    and settings of its own. What it would have said (speech-dispatcher does
+    not run here) is each SPEECH OUTPUT entry of its debug log. The log goes
+    to a pty, so that Python writes it line by line as it happens rather than
+    in blocks lost when Orca is killed; a thread gathers the entries. Ended
+    with the test."""
+
+    ENTRY = re.compile(r"SPEECH OUTPUT: '(.*?)' ?(?:\{|\[\{)", re.S)
+
+    def __init__(self, env):
+        if not shutil.which("orca"):
+            raise unittest.SkipTest("Orca is not installed (Debian package orca): the screen "
+                                    "reader cannot be put in the loop")
+        folder = env.new_folder("orca")
+        home, runtime = os.path.join(folder, "home"), os.path.join(folder, "runtime")
+        for path in (home, runtime):
+            os.makedirs(path, mode=0o700)
+        environment = dict(env.x_env, HOME=home, XDG_RUNTIME_DIR=runtime,
+                           AT_SPI_BUS_ADDRESS=env.a11y_bus())
+        environment.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        self.master, slave = pty.openpty()
+        tty.setraw(slave)
+        self.said = []  # (time.monotonic(), text), in order
+        self.lock = threading.Lock()
+        self.process = subprocess.Popen(
+            ["orca", "--replace", "-u", os.path.join(folder, "settings"),
+             "--debug-file", os.ttyname(slave)],
+            env=environment, stdin=subprocess.DEVNULL, stdout=env.log, stderr=env.log)
+        env.processes.append(self.process)
+        self.log = open(os.path.join(folder, "debug.log"), "wb")
+        threading.Thread(target=self._gather, args=(slave,), daemon=True).start()
+        self.wait(lambda said: "Screen reader on." in said, 30, "Orca to start")
+
+    def _gather(self, slave):
+        pending = ""
+        try:
+            while self.process.poll() is None or select.select([self.master], [], [], 0.5)[0]:
+                if not select.select([self.master], [], [], 0.5)[0]:
+                    continue
+                chunk = os.read(self.master, 65536)
+                self.log.write(chunk)
+                pending += chunk.decode("utf-8", "replace")
+                while True:
+                    found = self.ENTRY.search(pending)
+                    if not found:
+                        break
+                    text = re.sub(r"\n {18}", "\n", found.group(1))
+                    with self.lock:
+                        self.said.append((time.monotonic(), text))
+                    pending = pending[found.end():]
+                if "SPEECH OUTPUT" not in pending:
+                    pending = pending[-64:]
+        except OSError:
+            pass
+        finally:
+            os.close(slave)
+            os.close(self.master)
+            self.log.close()
+
+    def since(self, start=0.0):
+        """What Orca said from time.monotonic() `start` on, in order."""
+        with self.lock:
+            return [text for at, text in self.said if at >= start]
+
+    def wait(self, done, timeout, what, start=0.0):
+        """Waits until done(texts said since `start`) holds; returns those texts."""
+        return wait_until(lambda: done(self.since(start)) and self.since(start), timeout, what)
 
 
 class Env(harness.Env):

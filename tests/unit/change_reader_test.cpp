@@ -6,25 +6,15 @@
 
 struct Step {
     Bytes in;
-    int64_t atMs;                   // the take's clock
-    std::vector<std::string> heard; // "typed OFFSET 'OLD'>'NEW'", "screen", "quiet", "say WORDS"
+    int64_t atMs; // the take's clock
+    // "typed OFFSET 'OLD'>'NEW'", "screen ROW|ROW", "quiet", "say WORDS", "alert WORDS"
+    std::vector<std::string> heard;
 };
 
 struct Case {
     const char *name;
     std::vector<Step> steps;
 };
-
-static std::string heard(const Speech &s) {
-    switch (s.kind) {
-    case SPEECH_TYPED:
-        return "typed " + std::to_string(s.offset) + " '" + s.removed + "'>'" + s.text + "'";
-    case SPEECH_SCREEN: return std::string("screen ") + s.text;
-    case SPEECH_QUIET: return "quiet";
-    case SPEECH_ANNOUNCE: return std::string("say ") + s.text;
-    }
-    return "?";
-}
 
 class ChangeReader : public LcdFixture {
   protected:
@@ -35,6 +25,19 @@ class ChangeReader : public LcdFixture {
         change_reader_reset();
         feed({0x89, 0x94, 16, 0x95, 20, 0x9E});
         take(10000);
+    }
+    std::string heard(const Speech &s) {
+        std::string screen = view.screen;
+        for (char &c : screen)
+            c = c == '\n' ? '|' : c;
+        switch (s.kind) {
+        case SPEECH_TYPED:
+            return "typed " + std::to_string(s.offset) + " '" + s.removed + "'>'" + s.text + "'";
+        case SPEECH_SCREEN: return "screen " + screen;
+        case SPEECH_QUIET: return "quiet";
+        case SPEECH_ANNOUNCE: return std::string(s.alert ? "alert " : "say ") + s.text;
+        }
+        return "?";
     }
     std::vector<std::string> take(int64_t atMs) {
         Speech out[SPEECH_MAX];
@@ -49,29 +52,80 @@ class ChangeReader : public LcdFixture {
     }
 };
 
-// Row 3 starts after row 1's words ("RX 16, TX 20, signal 0", 22 characters)
-// and row 2 (21 characters), each with its '\n'.
-enum { ROW3 = 23 + 22 };
+// Row 1 is always 48 characters (the status line's words padded), rows 2-8
+// are 21; each but the last has its '\n'.
+enum { ROW2 = 49, ROW3 = ROW2 + 22, ROW4 = ROW3 + 22, ROW6 = ROW4 + 44 };
+
+static std::string typed(int offset, const std::string &was, const std::string &now) {
+    return "typed " + std::to_string(offset) + " '" + was + "'>'" + now + "'";
+}
+
+static Bytes chars(const std::string &text) {
+    Bytes all;
+    for (unsigned char c : text)
+        all.insert(all.end(), {0x8E, c});
+    return all;
+}
+
+static Bytes at(int x, int y, const std::string &text) {
+    Bytes all = {0x97, x, y};
+    Bytes more = chars(text);
+    all.insert(all.end(), more.begin(), more.end());
+    return all;
+}
 
 static const Case cases[] = {
-    {"characters at the cursor come once, in order, merged while adjacent",
+    {"characters at the cursor are told a word at a time, with its space, or after a pause",
      {{bytes({0x97, 1, 3, 0x8E, 'C', 0x8E, 'Q', 0x90, 0x8D}, "DE", {0}),
        10100,
-       {"typed " + std::to_string(ROW3) + " '     '>'CQ DE'"}},
-      {bytes({0x97, 2, 3, 0x8F, 'W'}), 10200, {"typed " + std::to_string(ROW3 + 1) + " 'Q'>'W'"}},
-      {bytes({0x97, 9, 3, 0x8E, 0x18, 0x8E, '\\', 0x8E, 1}),
+       {typed(ROW3, "   ", "CQ ")}},
+      {{}, 11000, {}},
+      {{}, 11100, {typed(ROW3 + 3, "  ", "DE")}},
+      {bytes({0x97, 2, 3, 0x8F, 'W'}), 11200, {}},
+      {bytes({0x97, 9, 3, 0x8E, 0x18, 0x8E, '\\', 0x8E, 1}), 11300, {}},
+      {{}, 12300, {typed(ROW3 + 1, "Q", "W"), typed(ROW3 + 8, "   ", "↑\\█")}}}},
+    {"a word of digits waits for the next word, or for the pause",
+     {{at(1, 4, "579 599 "), 10100, {}},
+      {at(9, 4, "NAME "), 10200, {typed(ROW4, std::string(13, ' '), "579 599 NAME ")}},
+      {at(14, 4, "73"), 10300, {}},
+      {at(16, 4, " "), 10400, {}},
+      {{}, 11400, {typed(ROW4 + 13, "   ", "73 ")}}}},
+    {"a run that fills its row is told with the next character; one past the row, never",
+     {{at(20, 3, "QR"), 10100, {}},
+      {at(1, 4, "Z "), 10200, {typed(ROW3 + 19, "  ", "QR"), typed(ROW4, "  ", "Z ")}},
+      {bytes({0x97, 22, 3, 0x8E, 'X'}), 11300, {}}}},
+    {"the received text and the echo of keys are held apart, told in the order they began",
+     {{at(1, 3, "Q9"), 10100, {}},
+      {at(1, 6, "ab"), 10200, {}},
+      {at(3, 3, "ZX "), 10300, {typed(ROW3, "     ", "Q9ZX ")}},
+      {{}, 11300, {typed(ROW6, "  ", "ab")}}}},
+    {"a new screen is told by the rows it brought, top to bottom",
+     {{bytes({0x8B, 1},
+             "PAGE ONE, ROW 1 ....PAGE ONE, ROW 2 ....PAGE ONE, ROW 3 ....PAGE ONE, ROW 4 ...."),
+       10100,
+       {"screen PAGE ONE, ROW 1 ....|PAGE ONE, ROW 2 ....|PAGE ONE, ROW 3 ....|PAGE ONE, ROW 4 "
+        "...."}},
+      {bytes({0x99, 5}, "QRZ?", {0}), 10200, {"screen QRZ?"}},
+      {[] {
+           Bytes all = bytes({0x89, 0xA2, 2}, "MENU" + std::string(17, '\0'), {0xA2, 3});
+           Bytes row = bytes({}, "1 SEND" + std::string(15, '\0'));
+           all.insert(all.end(), row.begin(), row.end());
+           return all;
+       }(),
        10300,
-       {"typed " + std::to_string(ROW3 + 8) + " '   '>'↑\\█'"}}}},
-    {"a character past the last column is drawn nowhere and told nowhere",
-     {{bytes({0x97, 22, 3, 0x8E, 'X'}), 10100, {}}}},
-    {"a page, a centred line, a row text, a scroll and the display test are one change each",
-     {{bytes({0x8B, 1}, std::string(80, 'P')), 10100, {"screen screen changed"}},
-      {bytes({0x99, 5}, "QRZ?", {0}), 10200, {"screen screen changed"}},
-      {bytes({0x8C, 6}, std::string(21, 'L')), 10300, {"screen screen changed"}},
-      {bytes({0x91, 0x8A, 7, 0x9F}), 10400, {"screen screen changed"}}}},
-    {"a row blanked or the status line drawn is told quietly, the signal meter never",
-     {{bytes({0x8A, 5}), 10100, {"quiet"}},
-      {bytes({0x93, 7, 0x9E, 0x93, 8, 0xA0}), 10200, {"quiet"}}}},
+       {"screen MENU|1 SEND"}},
+      {bytes({0x9F}),
+       10400,
+       {"screen 1                  2|Display Test|A B C D|3                  4"}}}},
+    {"a scroll, rows drawn again as they were and a row blanked bring nothing new",
+     {{bytes({0x8C, 2}, "CQ CQ DE Q9ZX        "), 10100, {"screen CQ CQ DE Q9ZX"}},
+      {bytes({0x9D}), 10200, {"quiet"}},
+      {bytes({0x8C, 3}, "CQ CQ DE Q9ZX        "), 10300, {"quiet"}},
+      {bytes({0x8A, 3}), 10400, {"quiet"}}}},
+    {"what was held is told before a new screen moves it",
+     {{at(1, 4, "K"), 10100, {}}, {bytes({0x9C}), 10200, {typed(ROW4, " ", "K"), "quiet"}}}},
+    {"the status line drawn is told quietly, the signal meter never",
+     {{bytes({0x93, 7, 0x9E, 0x93, 8, 0xA0}), 10100, {"quiet"}}}},
     {"speeds are told at most once a second, the latest value",
      {{bytes({0x94, 18, 0x9E}), 10100, {"quiet", "say RX 18"}},
       {bytes({0x94, 20, 0x9E, 0x95, 22, 0x9E}), 10600, {"quiet", "say TX 22"}},
@@ -82,21 +136,24 @@ static const Case cases[] = {
      {{bytes({0x96, 0x80, 0x9E}), 10100, {"say ESC", "quiet"}},
       {bytes({0x96, 0x80, 0x9E}), 10200, {"quiet"}},
       {bytes({0x96, 0x10, 0xB1, 0x40, 0x9E}), 10300, {"say d, W, ESC off", "quiet"}}}},
-    {"a flash message is told once as it appears",
-     {{bytes({0xA1}, "QRM!"), 10100, {"say QRM!", "quiet"}},
+    {"a flash message is an alert, once as it appears",
+     {{bytes({0xA1}, "QRM!"), 10100, {"alert QRM!", "quiet"}},
       {bytes({0xA1}, "QRM!"), 10200, {"quiet"}},
-      {bytes({0xA1}, "WAIT"), 10300, {"say WAIT", "quiet"}},
-      {bytes({0x9E, 0xA1}, "WAIT"), 10400, {"quiet", "say WAIT", "quiet"}}}},
-    {"row 1 typed over becomes cells, and a full queue one whole-screen change",
-     {{bytes({0x97, 3, 1, 0x8E, 'A', 0x97, 5, 1, 0x8E, 'B'}), 10100, {"quiet", "typed 4 '_'>'B'"}},
+      {bytes({0xA1}, "WAIT"), 10300, {"alert WAIT", "quiet"}},
+      {bytes({0x9E, 0xA1}, "WAIT"), 10400, {"quiet", "alert WAIT", "quiet"}}}},
+    {"row 1 typed over becomes cells, and a full queue one new screen",
+     {{at(3, 1, "A"), 10100, {}},
+      {{}, 11100, {typed(2, "1", "A")}},
       {[] {
            Bytes all;
-           for (int k = 0; k < 2 * SPEECH_QUEUE; k++)
-               all.insert(all.end(), {0x97, 1 + k % 2 * 2, 4, 0x8E, 'a'});
+           for (int k = 0; k < 2 * SPEECH_QUEUE; k++) {
+               Bytes one = at(1 + k % 2 * 3, 4, "a ");
+               all.insert(all.end(), one.begin(), one.end());
+           }
            return all;
        }(),
-       10200,
-       {"screen screen changed"}}}},
+       11200,
+       {"screen RXA6_          _TX20|a  a"}}}},
 };
 
 TEST_F(ChangeReader, Table) {
@@ -110,31 +167,48 @@ TEST_F(ChangeReader, Table) {
     }
 }
 
+// The caret moves only with the cursor: while characters are held it stays
+// where the text told ends, and row 1 changing never moves it.
+TEST_F(ChangeReader, TheCaretStaysWhereTheToldTextEnds) {
+    feed(at(1, 3, "CQ "));
+    take(10100);
+    EXPECT_EQ(view.caret, ROW3 + 3);
+    feed(at(4, 3, "DE"));
+    take(10200);
+    EXPECT_EQ(view.caret, ROW3 + 3);
+    feed({0x93, 9, 0xA0, 0x93, 10, 0xA0, 0xA1, 'Q', 'R', 'M', '!'});
+    take(10300);
+    EXPECT_EQ(view.caret, ROW3 + 3);
+    EXPECT_EQ(view.lineChar[1], ROW2);
+    take(11300);
+    EXPECT_EQ(view.caret, ROW3 + 5);
+}
+
 TEST_F(ChangeReader, RowOneReadsAsWordsTheCellsAsTheModemWroteThem) {
     feed({0x93, 5, 0xA8, 1, 0x96, 0x80, 0x9E});
     feed(bytes({0x8C, 2}, std::string("a\x01\\~\x7F\xC8z") + std::string(14, ' ')));
     feed({0x97, 4, 2, 0x98, 1});
     take(10100);
-    EXPECT_EQ(line(1), "RX 16, TX 20, signal 5, user 1, ESC");
+    EXPECT_EQ(line(1), "RX 16, TX 20, signal 5, user 1, ESC" + std::string(13, ' '));
     EXPECT_EQ(line(2), "a█\\~⌂ z              ");
     EXPECT_EQ(view.caret, view.lineChar[1] + 3);
-    EXPECT_EQ(view.chars, 35 + 1 + 7 * 22 - 1);
+    EXPECT_EQ(view.chars, 48 + 1 + 7 * 22 - 1);
 
     feed(bytes({0xA6, 1}, "CQ\x01"));
     feed(bytes({0xA6, 2}, "59 "));
     feed({0x96, 0, 0x9E});
     feed(bytes({0xA1}, "QRM!"));
     take(10200);
-    EXPECT_EQ(line(1), "CQ, 59, signal 5, user 1, QRM!");
+    EXPECT_EQ(line(1), "CQ, 59, signal 5, user 1, QRM!" + std::string(18, ' '));
 
     feed({0x89, 0x97, 1, 1});
     take(10300);
-    EXPECT_EQ(line(1), std::string(21, ' '));
+    EXPECT_EQ(line(1), std::string(48, ' '));
     EXPECT_EQ(view.caret, 0);
 }
 
 TEST_F(ChangeReader, TheLinkStateIsTold) {
     change_reader_link(LINK_LOST);
     change_reader_link(LINK_OPEN);
-    EXPECT_EQ(take(10100), (std::vector<std::string>{"say Q72 Link Lost", "say Q72 Linked"}));
+    EXPECT_EQ(take(10100), (std::vector<std::string>{"alert Q72 Link Lost", "alert Q72 Linked"}));
 }
