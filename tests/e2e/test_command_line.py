@@ -6,9 +6,9 @@ values, and the version for --version."""
 
 import datetime
 import re
-import subprocess
 
 import lcd
+from history import history_of
 from harness import (COM_PORT_TEXT, DONE, LINK, LINK_STATUS, LOST_TITLE, TITLE, WM_CLOSE,
                      wait_until, windows_path)
 from test_faults import caption_after, only_the_main_window
@@ -136,43 +136,6 @@ def test_usage_and_a_record_file_that_cannot_be_opened(env):
 
 
 HISTORY_TITLE, HISTORY_EDIT = "Q72display History", 4101
-STATUS_WORDS = re.compile(r"\bsignal \d+")
-
-
-def screen_rows(env, stream):
-    """q72render's text of the start-up screen followed by `stream`: 8 rows."""
-    path, out = env.scratch("prefix.bin"), env.scratch("prefix.txt")
-    with open(path, "wb") as f:
-        f.write(stream)
-    subprocess.run([env.q72render, "--startup", path, out], check=True, capture_output=True)
-    with open(out, encoding="utf-8") as f:
-        return f.read().split("\n")[:8]
-
-
-def history_of(env, stream):
-    """The lines that leave the top of the scrolling area, then the rows left
-    there, found from q72render's screen text alone: around each byte that
-    may be a scroll up (0x91 rows 1-4, 0x9C rows 2-4), columns 1-20 of the
-    rows below came up one where it was one, and the row that left is the
-    line (trailing blanks dropped), unless it is row 1 showing the status line
-    (read as words) or only a flash message (columns 12-15)."""
-    def line(rows, k):
-        status = STATUS_WORDS.search(rows[0]) or not (rows[0][:11] + rows[0][15:]).strip()
-        return "" if k == 0 and status else rows[k][:20].rstrip()
-
-    lines = []
-    for at, byte in enumerate(stream):
-        if byte not in (0x91, 0x9C):
-            continue
-        top = 0 if byte == 0x91 else 1
-        before, after = screen_rows(env, stream[:at]), screen_rows(env, stream[:at + 1])
-        cells = [row[:20] for row in after[top:4]]
-        if (cells == [row[:20] for row in before[top + 1:4]] + [" " * 20]
-                and after[:top] == before[:top] and after[4:] == before[4:] and line(before, top)):
-            lines.append(line(before, top))
-    end = screen_rows(env, stream)
-    return lines, [text for text in (line(end, k) for k in range(4)) if text]
-
 
 def entries(text, since, until):
     """The texts of TIME<TAB>TEXT lines, each time checked to fall in [since, until]."""

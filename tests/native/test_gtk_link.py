@@ -15,7 +15,8 @@ import time
 import unittest
 
 from gtk_harness import (CANCEL, LINK, LOST_TITLE, PORT_TITLE, SET_PORT, SETUP_TITLE, TITLE,
-                         Dialog, history_of)
+                         Dialog)
+from history import history_of
 from harness import cpu_seconds, wait_until
 from keys import start_modem
 from test_link import DATA, FINAL_SCREEN, play

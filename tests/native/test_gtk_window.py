@@ -12,7 +12,8 @@ import subprocess
 import time
 
 import lcd
-from gtk_harness import CANCEL, SETUP_TITLE, TITLE, Dialog, history_of, scheme_name
+from gtk_harness import CANCEL, SETUP_TITLE, TITLE, Dialog, scheme_name
+from history import history_of
 from harness import wait_until
 from images import Image
 from keys import start_modem
