@@ -11,6 +11,10 @@ enum {
     HELD_MAX = 4,         // runs held at once: the received text, the echo of keys ...
     FLASH_COLUMN = 12,    // where the flash message stands on row 1
     FLASH_CELLS = 4,
+    // A new screen is told once no other has come for this long: at line
+    // speed a page or a menu takes a tenth of a second to draw, and every take
+    // within it would otherwise tell a fragment.
+    SCREEN_SETTLE_MS = 200,
 };
 
 // Characters written at the cursor side by side on one row, not told yet:
@@ -54,9 +58,11 @@ static int caret;        // the caret as last told
 // screen shows them): a new screen is what differs from these, and a typed
 // cell's old code is read here.
 static uint8_t cells[LCD_ROWS][LCD_COLS];
-// The rows a new screen brought since the last take, as they read then.
+// The rows a new screen brought since it was last told, as they read then.
 static unsigned newRows;
 static uint8_t newCodes[LCD_ROWS][LCD_COLS];
+static int64_t screenAt = NEVER; // the take that last saw a new screen; NEVER: none to tell
+static bool screenWhole;         // the screen to tell came in a flood: every row as it reads
 
 static bool row1Status; // row 1 shows the status line, read as words
 static bool everDrawn;  // a status line has been drawn: speeds and flags have a baseline
@@ -86,6 +92,8 @@ void change_reader_reset() {
     caret = 0;
     takeCells();
     newRows = 0;
+    screenAt = NEVER;
+    screenWhole = false;
     row1Status = everDrawn = flashShown = false;
     drawn = {};
     flash[0] = 0;
@@ -439,9 +447,9 @@ static void pauseOver(int64_t nowMs) {
 static void screenText(TextView &view) {
     for (int row = 1; row <= LCD_ROWS; row++) {
         char text[3 * LCD_COLS + 1];
-        if (flooded && !(row == 1 && row1Status))
+        if (screenWhole && !(row == 1 && row1Status))
             rowText(cells[row - 1], text);
-        else if (!flooded && newRows & 1u << (row - 1))
+        else if (!screenWhole && newRows & 1u << (row - 1))
             rowText(newCodes[row - 1], text);
         else
             continue;
@@ -450,6 +458,7 @@ static void screenText(TextView &view) {
         append(view.screen, sizeof view.screen, text);
     }
     newRows = 0;
+    screenWhole = false;
 }
 
 int change_reader_take(Speech out[SPEECH_MAX], TextView &view, int64_t nowMs) {
@@ -461,17 +470,19 @@ int change_reader_take(Speech out[SPEECH_MAX], TextView &view, int64_t nowMs) {
         dirty = false;
     }
     int count = 0;
-    bool screen = false;
     for (int k = 0; k < queued; k++) {
         const Noted &n = queue[k];
+        if (n.kind == SPEECH_SCREEN) { // told below, once it has settled
+            screenAt = nowMs;
+            screenWhole |= flooded;
+            continue;
+        }
         Speech &s = out[count++];
         s.kind = n.kind;
         s.offset = s.count = 0;
         s.removed[0] = s.text[0] = 0;
         s.alert = n.alert;
-        if (n.kind == SPEECH_SCREEN) std::snprintf(s.text, sizeof s.text, "screen changed");
         if (n.kind == SPEECH_ANNOUNCE) std::memcpy(s.text, n.text, sizeof s.text);
-        screen |= n.kind == SPEECH_SCREEN;
         if (n.kind != SPEECH_TYPED) continue;
         s.offset = text_view_offset(view, n.x, n.y);
         s.count = n.count;
@@ -480,12 +491,24 @@ int change_reader_take(Speech out[SPEECH_MAX], TextView &view, int64_t nowMs) {
         caret = text_view_offset(view, n.x + n.count, n.y);
     }
     view.screen[0] = 0;
-    if (screen) screenText(view);
+    if (screenAt != NEVER && nowMs - screenAt >= SCREEN_SETTLE_MS) {
+        screenText(view);
+        screenAt = NEVER;
+    }
+    if (view.screen[0]) { // rows written over again since may have left nothing new
+        Speech &s = out[count++];
+        s = {};
+        s.kind = SPEECH_SCREEN;
+        std::snprintf(s.text, sizeof s.text, "screen changed");
+    }
     if (!heldCount) caret = text_view_offset(view, curX, curY);
     view.caret = caret;
     queued = 0;
     flooded = false;
-    takeCells(); // what changed with no note: the start-up screen, a flash expired
+    // What changed with no note (the start-up screen, a flash expired) is taken
+    // in, but not the half of a command still being drawn: its own note
+    // compares what it brings with what was there before it began.
+    if (rx_state() == 0) takeCells();
     bool rxDue = speedDue(drawn.rxWpm, toldRx, toldRxAt, nowMs);
     bool txDue = speedDue(drawn.txWpm, toldTx, toldTxAt, nowMs);
     for (int k = 0; k < 2; k++) {
